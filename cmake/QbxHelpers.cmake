@@ -1,0 +1,55 @@
+# qbx_add_gtest(NAME SOURCES a.cpp ... LIBS lib ... [ENV VAR=value ...] [NO_MAIN])
+# One GoogleTest executable; every test case becomes its own CTest test and runs in its own
+# process, so tests that set process-wide things (environment, the loaded driver) stay apart.
+function(qbx_add_gtest name)
+  if(NOT QBX_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "NO_MAIN" "" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
+  if(NOT T_NO_MAIN)
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
+  target_compile_definitions(${name} PRIVATE
+    QBX_SHARED_DIR="${QBX_SHARED_DIR}"
+    QBX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    QBX_BINARY_DIR="${CMAKE_BINARY_DIR}"
+    QBX_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 180 ENVIRONMENT "${T_ENV}")
+endfunction()
+
+# qbx_add_benchmark(NAME SOURCES a.cpp ... LIBS lib ...)
+# Built in every configuration so that it never rots; figures count only from the bench preset.
+function(qbx_add_benchmark name)
+  if(NOT QBX_BENCHMARKS)
+    return()
+  endif()
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark)
+  target_compile_definitions(${name} PRIVATE
+    QBX_SHARED_DIR="${QBX_SHARED_DIR}"
+    QBX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    QBX_BINARY_DIR="${CMAKE_BINARY_DIR}"
+    QBX_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+endfunction()
+
+# qbx_add_fuzzer(NAME SOURCES a.cpp ... LIBS lib ...)
+# A libFuzzer target (clang only, QBX_FUZZ=ON). The same entry point is also linked into a small
+# driver that replays files, so the normal build checks that the target compiles.
+function(qbx_add_fuzzer name)
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  if(QBX_FUZZ)
+    add_executable(${name} ${F_SOURCES})
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(${name} PRIVATE ${F_LIBS})
+  else()
+    add_executable(${name}_replay ${F_SOURCES} ${CMAKE_SOURCE_DIR}/cmake/fuzz_replay_main.cpp)
+    target_link_libraries(${name}_replay PRIVATE ${F_LIBS})
+  endif()
+endfunction()

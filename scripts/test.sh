@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds everything under AddressSanitizer and UndefinedBehaviorSanitizer and runs every test.
+# On a fresh Debian 12 machine it first installs the packages it needs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/deps.sh
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan "$@"
