@@ -87,12 +87,14 @@ std::string FormatMessageBox(std::string_view text, BoxIcon icon)
     for (std::string_view line : lines)
         width = std::max(width, line.size());
 
-    std::string rule = "+" + std::string(width + 2, '-') + "+\r\n";
+    std::string rule(width + 2, '-');
+    rule.insert(rule.begin(), '+');
+    rule.append("+\r\n");
     std::string box = rule;
     for (size_t i = 0; i < lines.size(); ++i) {
         box += "| ";
         box += lines[i];
-        box += std::string(width - lines[i].size(), ' ');
+        box.append(width - lines[i].size(), ' ');
         box += " |\r\n";
         if (i == 0)
             box += rule;
