@@ -35,6 +35,7 @@ struct _BSDLDATA {
     std::vector<uint8_t> safeBits;   // cell n = bit n%8 of byte n/8; set = safe value 1
     std::vector<uint8_t> driveMask;  // cells the test drives: output and control cells
     unsigned missingSections = 0;    // BSDL_SECTION_* bits of the sections not found
+    int boundaryLength = 0;          // BOUNDARY_LENGTH as read (0 when not found)
 };
 
 enum { FIND_BY_NAME = 0, FIND_BY_PIN = 1 };
@@ -43,6 +44,15 @@ enum { FIND_BY_NAME = 0, FIND_BY_PIN = 1 };
 // and scanned, 0 when it cannot be opened or read in full (data is then unchanged). A section
 // that is not found is skipped and recorded in data.missingSections.
 int ReadBsdl(const char* path, _BSDLDATA& data);
+
+// The scanning half of ReadBsdl, for text already in memory (NUL-terminated; a NUL ends it, as
+// it ends a file's text): finds and reads the four sections into data. Used by ReadBsdl and by
+// tests and fuzzing, which need no file.
+void ReadBsdlText(const char* text, _BSDLDATA& data);
+
+// Files larger than this are not read (ReadBsdl returns 0): no BSDL file comes near it, and it
+// keeps a wrong or hostile file from exhausting memory.
+constexpr long long kMaxBsdlFileSize = 64LL * 1024 * 1024;
 
 // Looks a port up: FIND_BY_NAME by exact name, FIND_BY_PIN by package pin ("B12", "AA3", or a
 // plain number, which matches the number whatever the row). Returns the first match in table

@@ -8,6 +8,8 @@
 // backtracks: a repetition takes all it can and a group the first alternative that matches.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +47,14 @@ public:
     // Walks this element's marks (and its alternatives') for mark number n; see CMatch::GetMarkPos.
     bool FindMark(int n, int* counter, int* pos) const;
 
+    // Internal: the same, with the number of the CMatch::Match call in progress (0: none), which
+    // lets a repeated element reuse the run it consumed earlier in that call.
+    bool MatchRepeat(const char* text, int pos, int* end, uint64_t pass);
+    bool MatchGroup(const char* text, int pos, int* end, uint64_t pass);
+    // Internal: builds the member table that TestChar uses for a set (the compiler calls it when
+    // it appends the element; AddChar drops the table, and TestChar then reads m_Items).
+    void PrepareSet();
+
     std::vector<_OBJDATA> m_Items;
     int m_Type = OBJ_NONE;
     int m_Repeat = REP_ONE;
@@ -60,6 +70,19 @@ public:
     int m_Alt = -1;
     int m_Start = -1;
     int m_End = -1;
+
+    // Internal accelerators, not part of the compiled form's meaning.
+    // Member table of a set: bit c set when character c is a member (letter case folded when
+    // built for m_NoCase). Valid while m_SetReady is set and m_SetNoCase equals m_NoCase.
+    std::array<uint64_t, 4> m_SetBits{};
+    bool m_SetReady = false;
+    int m_SetNoCase = 0;
+    // The last run [m_RunFrom, m_RunTo) that this repeated element consumed during Match call
+    // number m_RunPass, and the outcome of the test that ended it (see MatchRepeat).
+    uint64_t m_RunPass = 0;
+    int m_RunFrom = -1;
+    int m_RunTo = -1;
+    int m_RunLast = 0;
 };
 
 // A compiled list of elements: the whole pattern, or one alternative of a group.
@@ -85,7 +108,17 @@ public:
     bool FindMark(int n, int* counter, int* pos) const;
     bool FindAlternative(int n, int* counter, int* alt) const;
 
+    // Internal: MatchAt during Match call number pass; *reached counts the elements that the
+    // attempt wrote results into (the failing one included).
+    bool MatchAt(const char* text, int pos, int* end, uint64_t pass, size_t* reached = nullptr);
+    // Internal: resets the results of the first count elements (and everything inside them).
+    void ResetElements(size_t count);
+
     std::vector<CObjExp> m_Elements;
+
+private:
+    // Compile at group nesting depth depth (the outermost list is depth 0).
+    int CompileAt(const char* pattern, int* consumed, int noCase, int depth);
 };
 
 // Decodes the escape whose first character (after the backslash) is at pattern[*position];
@@ -113,4 +146,7 @@ public:
     int GetAlternative(int n) const;
 
     CExpList m_List;
+
+private:
+    uint64_t m_Pass = 0;  // number of the last Match call, for the repeat memo
 };

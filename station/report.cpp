@@ -1,0 +1,77 @@
+#include "report.h"
+
+#include <cinttypes>
+
+#include "datahash.h"
+#include "error_report.h"
+#include "platform.h"
+
+using platform::Format;
+
+std::string ReportPath(const std::string& outputFolder, uint32_t serial, uint64_t temperatureSensor)
+{
+    return platform::JoinPath(outputFolder, Format("QBX_%u_%" PRIX64 ".txt", serial, temperatureSensor));
+}
+
+bool FormatReport(const ReportValues& v, std::string& text)
+{
+    const std::string lines[] = {
+        Format("0x%" PRIX64 ",0x%" PRIX64 ",0x%" PRIX64 "\r\n", v.temperatureSensor, v.adcSensor1, v.adcSensor2),
+        Format("Icc=%.3f\r\n", v.operatorCurrent),
+        Format("Vin=%f\r\n", static_cast<double>(v.vin)),
+        Format("Vmem=%f\r\n", static_cast<double>(v.vmem)),
+        Format("Vmem_fault=%u\r\n", static_cast<unsigned>((v.powerFlags >> 2) & 1u)),
+        Format("I=%f\r\n", static_cast<double>(v.current)),
+        Format("Bus=%u\r\n", static_cast<unsigned>(v.powerFlags & 3u)),
+        Format("Temperature=%.2f\r\n", static_cast<double>(v.temperature)),
+        Format("vectors=%s\r\n", v.vectorsDigest.c_str()),
+        std::string("Test Interconnections OK\r\n"),
+    };
+
+    CDataHash hash;
+    hash.Init();  // a failure shows in the result of GetHexString
+    std::string report;
+    for (const std::string& line : lines) {
+        report += line;
+        hash.AddString(line);
+    }
+    hash.AddSalt();
+    std::string signature;
+    if (!hash.GetHexString(signature))
+        return false;
+    report += signature;
+    report += "\r\n";
+    text = std::move(report);
+    return true;
+}
+
+std::string WriteReport(const ReportValues& values, bool* written)
+{
+    std::string path = ReportPath(values.outputFolder, values.serial, values.temperatureSensor);
+    if (written)
+        *written = false;
+
+    std::string text;
+    if (!FormatReport(values, text)) {
+        ReportError("ERROR Signing output file %s\r\n", path.c_str());
+        return path;
+    }
+    if (!platform::WriteFileAtomically(path, text)) {
+        ReportError("ERROR Open output file %s \r\n", path.c_str());
+        return path;
+    }
+    if (written)
+        *written = true;
+    return path;
+}
+
+void ShowSuccessBox(const std::string& reportPath)
+{
+    platform::MessageBox(Format("Test Board SUCCESS\ngenerated file %s", reportPath.c_str()), platform::BoxIcon::Info);
+}
+
+void ShowFailBox(const std::string& errorFilePath)
+{
+    platform::MessageBox(Format("Test Board FAIL\nsee console messages and\nfile %s\nfor vectors errors", errorFilePath.c_str()),
+                         platform::BoxIcon::Error);
+}

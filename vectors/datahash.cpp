@@ -1,0 +1,80 @@
+#include "datahash.h"
+
+#include <cstdio>
+
+#include <openssl/evp.h>
+
+namespace {
+
+// Nesting count of CDataHash::ScopedInitFailure objects (test seam).
+int g_FailInit = 0;
+
+}  // namespace
+
+void CDataHash::FreeProvider::operator()(EVP_MD* md) const { EVP_MD_free(md); }
+
+void CDataHash::FreeHash::operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+
+CDataHash::ScopedInitFailure::ScopedInitFailure() { ++g_FailInit; }
+
+CDataHash::ScopedInitFailure::~ScopedInitFailure() { --g_FailInit; }
+
+bool CDataHash::Init()
+{
+    // The algorithm is fetched once and kept until destruction.
+    if (!m_Provider && g_FailInit == 0)
+        m_Provider.reset(EVP_MD_fetch(nullptr, "MD5", nullptr));
+
+    // A digest that was started and not finished is discarded.
+    m_Hash.reset();
+
+    if (m_Provider && g_FailInit == 0) {
+        std::unique_ptr<EVP_MD_CTX, FreeHash> ctx(EVP_MD_CTX_new());
+        if (ctx && EVP_DigestInit_ex(ctx.get(), m_Provider.get(), nullptr) == 1)
+            m_Hash = std::move(ctx);
+    }
+    return HasProvider() && HasHash();
+}
+
+bool CDataHash::AddString(std::string_view text)
+{
+    if (!HasProvider() || !HasHash())
+        return false;
+    return EVP_DigestUpdate(m_Hash.get(), text.data(), text.size()) == 1;
+}
+
+bool CDataHash::AddSalt() { return AddString(std::string_view(HASH_SALT, HASH_SALT_LENGTH)); }
+
+bool CDataHash::GetValue(std::vector<uint8_t>& value)
+{
+    if (!HasProvider() || !HasHash())
+        return false;
+
+    bool ok = false;
+    int size = EVP_MD_get_size(m_Provider.get());
+    if (size > 0) {
+        std::vector<uint8_t> bytes(static_cast<size_t>(size));
+        unsigned int length = 0;
+        if (EVP_DigestFinal_ex(m_Hash.get(), bytes.data(), &length) == 1 && length == bytes.size()) {
+            value = std::move(bytes);
+            ok = true;
+        }
+    }
+    // The digest is consumed whatever the outcome; the algorithm stays.
+    m_Hash.reset();
+    return ok;
+}
+
+bool CDataHash::GetHexString(std::string& text)
+{
+    std::vector<uint8_t> value;
+    if (!GetValue(value))
+        return false;
+    text.clear();
+    for (uint8_t byte : value) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02X", byte);
+        text += hex;
+    }
+    return true;
+}
