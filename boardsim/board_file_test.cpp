@@ -1,0 +1,193 @@
+#include "board_file.h"
+
+#include <gtest/gtest.h>
+
+#include "boardsim_test_support.h"
+
+namespace qbxsim {
+namespace {
+
+using testing::TempDir;
+
+class BoardFileTest : public ::testing::Test {
+protected:
+    void SetUp() override { m_Dir.Write("tiny.bsd", testing::TinyBsdlText()); }
+
+    std::unique_ptr<_SIMCONFIG> Parse(const std::string& text, std::string* error)
+    {
+        return ParseBoardFile(text, m_Dir.File("board.json"), error);
+    }
+    // The message for a board file whose only board is `board` (a JSON object body).
+    std::string ErrorFor(const std::string& board)
+    {
+        std::string error;
+        auto config = Parse(R"({"bsdl": "tiny.bsd", "boards": [)" + board + "]}", &error);
+        EXPECT_FALSE(config) << board;
+        return error;
+    }
+    std::string Prefix() const { return "board file " + m_Dir.File("board.json") + ": "; }
+
+    TempDir m_Dir;
+};
+
+TEST_F(BoardFileTest, FullBoardFileIsRead)
+{
+    const char* text = R"({
+      "bsdl": "tiny.bsd",
+      "adapter": {"present": true, "fail_after_writes": 12, "mute_after_writes": null},
+      "bridge": {"present": false, "busy_reads": 3, "stuck_busy": true},
+      "boards": [
+        {"name": "first", "chain_address": 5, "idcodes": ["0x3E74E1CF", null, "0x1"], "pull": 0,
+         "nets": [["0:A1", "1:B2"], ["1:$IO1", "2:AA14", "0:C3"]],
+         "faults": [{"open": "1:B2"}, {"short": ["0:A1", "2:$IO2"]}, {"stuck": "2:AA14", "value": 1}],
+         "tdo_stuck": 1,
+         "onewire": [{"type": "DS18S20", "serial": "00080157A3B2"}]},
+        {"idcodes": []}
+      ]
+    })";
+    std::string error;
+    auto config = Parse(text, &error);
+    ASSERT_TRUE(config) << error;
+    EXPECT_EQ(config->bsdlPath, m_Dir.File("tiny.bsd"));
+    ASSERT_TRUE(config->layout);
+    EXPECT_EQ(config->layout->Length(), 10u);
+    EXPECT_TRUE(config->adapterPresent);
+    EXPECT_EQ(config->failAfterWrites, 12u);
+    EXPECT_FALSE(config->muteAfterWrites);
+    EXPECT_FALSE(config->bridgePresent);
+    EXPECT_EQ(config->bridge.busyReads, 3);
+    EXPECT_TRUE(config->bridge.stuckBusy);
+    ASSERT_EQ(config->boards.size(), 2u);
+    const _SIMBOARDSPEC& b = config->boards[0];
+    EXPECT_EQ(b.name, "first");
+    EXPECT_EQ(b.chainAddress, 5);
+    ASSERT_EQ(b.idcodes.size(), 3u);
+    EXPECT_EQ(b.idcodes[0], 0x3E74E1CFu);
+    EXPECT_FALSE(b.idcodes[1]);
+    EXPECT_EQ(b.idcodes[2], 1u);
+    EXPECT_EQ(b.pull, 0);
+    EXPECT_EQ(b.tdoStuck, 1);
+    using testing::kIn1, testing::kOut1, testing::kIo1, testing::kIo2;
+    ASSERT_EQ(b.nets.size(), 2u);
+    EXPECT_EQ(b.nets[0], (std::vector<_SIMPINREF>{{0, kIn1}, {1, kOut1}}));
+    EXPECT_EQ(b.nets[1], (std::vector<_SIMPINREF>{{1, kIo1}, {2, kIo2}, {0, kIo1}}));
+    EXPECT_EQ(b.opens, (std::vector<_SIMPINREF>{{1, kOut1}}));
+    ASSERT_EQ(b.shorts.size(), 1u);
+    EXPECT_EQ(b.shorts[0].first, (_SIMPINREF{0, kIn1}));
+    EXPECT_EQ(b.shorts[0].second, (_SIMPINREF{2, kIo2}));
+    ASSERT_EQ(b.stucks.size(), 1u);
+    EXPECT_EQ(b.stucks[0].first, (_SIMPINREF{2, kIo2}));
+    EXPECT_EQ(b.stucks[0].second, 1);
+    ASSERT_EQ(config->oneWire.size(), 2u);
+    EXPECT_EQ(config->oneWire[0].size(), 1u);
+    EXPECT_EQ(config->boards[1].chainAddress, 1) << "default";
+    EXPECT_EQ(config->boards[1].pull, 1) << "default";
+    EXPECT_EQ(config->boards[1].tdoStuck, -1);
+}
+
+TEST_F(BoardFileTest, UnknownKeysAreNamedWithTheirPlace)
+{
+    EXPECT_EQ(ErrorFor(R"({"idcodes": ["0x1"], "faults": [{"open": "0:A1"}, {"shrt": ["0:A1", "0:B2"]}]})"),
+              Prefix() + "boards[0].faults[1]: unknown key \"shrt\"");
+    std::string error;
+    EXPECT_FALSE(Parse(R"({"bsdl": "tiny.bsd", "boards": [], "bsdll": 1})", &error));
+    EXPECT_EQ(error, Prefix() + "unknown key \"bsdll\"");
+    EXPECT_FALSE(Parse(R"({"bsdl": "tiny.bsd", "boards": [], "adapter": {"fail_after": 1}})", &error));
+    EXPECT_EQ(error, Prefix() + "adapter: unknown key \"fail_after\"");
+    EXPECT_EQ(ErrorFor(R"({"idcodes": [], "chain": 1})"), Prefix() + "boards[0]: unknown key \"chain\"");
+    EXPECT_EQ(ErrorFor(R"({"idcodes": ["0x1"], "faults": [{"open": "0:A1", "value": 1}]})"),
+              Prefix() + "boards[0].faults[0]: unknown key \"value\" (only a \"stuck\" fault has a value)");
+}
+
+TEST_F(BoardFileTest, MalformedValuesAreNamedWithTheirKey)
+{
+    struct Case {
+        const char* board;
+        const char* message;
+    };
+    const Case cases[] = {
+        {R"({"idcodes": [], "chain_address": 16})", "boards[0].chain_address: must be a whole number from 0 to 15"},
+        {R"({"idcodes": [], "chain_address": 1.0})", "boards[0].chain_address: must be a whole number from 0 to 15"},
+        {R"({"idcodes": ["0x1", "0x12345G78"]})", "boards[0].idcodes[1]: must be a hexadecimal code"},
+        {R"({"idcodes": ["3E74E1CF"]})", "boards[0].idcodes[0]: must be a hexadecimal code"},
+        {R"({"idcodes": ["0x123456789"]})", "boards[0].idcodes[0]: must be a hexadecimal code"},
+        {R"({"idcodes": ["0x1","0x1","0x1","0x1","0x1","0x1","0x1","0x1","0x1"]})",
+         "boards[0].idcodes: must be an array of at most 8 codes"},
+        {R"({})", "boards[0].idcodes: missing"},
+        {R"({"idcodes": [], "pull": 2})", "boards[0].pull: must be 0 or 1"},
+        {R"({"idcodes": [], "tdo_stuck": "1"})", "boards[0].tdo_stuck: must be 0, 1 or null"},
+        {R"({"idcodes": ["0x1"], "nets": [["0:A1", "1:A1"]]})",
+         "boards[0].nets[0][1]: \"1:A1\" names FPGA 1, but the chain has 1 device"},
+        {R"({"idcodes": ["0x1"], "nets": [["0:ZZ9"]]})", "boards[0].nets[0][0]: no pin \"ZZ9\" in"},
+        {R"({"idcodes": ["0x1"], "nets": [["0:$NOPE"]]})", "boards[0].nets[0][0]: no pin \"$NOPE\" in"},
+        {R"({"idcodes": ["0x1"], "nets": [["0A1"]]})", "boards[0].nets[0][0]: must be an endpoint"},
+        {R"({"idcodes": ["0x1"], "nets": [[":A1"]]})", "boards[0].nets[0][0]: must be an endpoint"},
+        {R"({"idcodes": ["0x1"], "nets": [["0:"]]})", "boards[0].nets[0][0]: must be an endpoint"},
+        {R"({"idcodes": ["0x1"], "nets": ["0:A1"]})", "boards[0].nets[0]: must be an array of endpoints"},
+        {R"({"idcodes": ["0x1"], "faults": [{}]})", "boards[0].faults[0]: a fault needs"},
+        {R"({"idcodes": ["0x1"], "faults": [{"open": "0:A1", "stuck": "0:A1", "value": 0}]})",
+         "boards[0].faults[0]: one fault per entry"},
+        {R"({"idcodes": ["0x1"], "faults": [{"stuck": "0:A1"}]})", "boards[0].faults[0].value: missing"},
+        {R"({"idcodes": ["0x1"], "faults": [{"stuck": "0:A1", "value": 2}]})", "boards[0].faults[0].value: must be 0 or 1"},
+        {R"({"idcodes": ["0x1"], "faults": [{"short": ["0:A1", "0:B2", "0:C3"]}]})",
+         "boards[0].faults[0].short: must be an array of two endpoints"},
+        {R"({"idcodes": ["0x1"], "faults": [{"short": ["0:A1", 7]}]})", "boards[0].faults[0].short[1]: must be an endpoint"},
+        {R"({"idcodes": ["0x1"], "faults": [{"open": "4:A1"}]})", "boards[0].faults[0].open: \"4:A1\" names FPGA 4"},
+        {R"({"idcodes": [], "onewire": [{"type": "DS9999", "serial": "000000000001"}]})", "boards[0].onewire[0]: "},
+        {R"({"idcodes": [], "onewire": {}})", "boards[0].onewire: must be an array"},
+        {R"(7)", "boards[0]: must be an object"},
+    };
+    for (const Case& c : cases) {
+        std::string error = ErrorFor(c.board);
+        EXPECT_EQ(error.rfind(Prefix() + c.message, 0), 0u) << "board " << c.board << "\ngave " << error;
+    }
+}
+
+TEST_F(BoardFileTest, TopLevelProblems)
+{
+    struct Case {
+        std::string text;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"{\"boards\": []}", "bsdl: missing"},
+        {"{\"bsdl\": \"tiny.bsd\"}", "boards: missing"},
+        {"{\"bsdl\": \"tiny.bsd\", \"boards\": {}}", "boards: must be an array"},
+        {"{\"bsdl\": \"nothere.bsd\", \"boards\": []}", "bsdl: cannot read \"" + m_Dir.File("nothere.bsd") + "\""},
+        {"{\"bsdl\": \"\", \"boards\": []}", "bsdl: must be the name of a BSDL file"},
+        {"{\"bsdl\": \"tiny.bsd\", \"boards\": [], \"adapter\": {\"fail_after_writes\": -1}}",
+         "adapter.fail_after_writes: must be null or a whole number"},
+        {"{\"bsdl\": \"tiny.bsd\", \"boards\": [], \"adapter\": {\"present\": 1}}", "adapter.present: must be true or false"},
+        {"{\"bsdl\": \"tiny.bsd\", \"boards\": [], \"bridge\": {\"busy_reads\": -2}}", "bridge.busy_reads: must be"},
+        {"{\"bsdl\": \"tiny.bsd\", \"boards\": [], \"bridge\": []}", "bridge: must be an object"},
+        {"[]", "the file must hold one JSON object"},
+        {"{\"bsdl\": ", "not valid JSON"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(Parse(c.text, &error)) << c.text;
+        EXPECT_EQ(error.rfind(Prefix() + c.message, 0), 0u) << c.text << "\ngave " << error;
+    }
+}
+
+TEST_F(BoardFileTest, BsdlWithoutBoundaryRegisterIsRefused)
+{
+    m_Dir.Write("empty.bsd", "entity X is\nend X;\n");
+    std::string error;
+    EXPECT_FALSE(Parse(R"({"bsdl": "empty.bsd", "boards": []})", &error));
+    EXPECT_NE(error.find("bsdl: \"" + m_Dir.File("empty.bsd") + "\" has no "), std::string::npos) << error;
+}
+
+TEST_F(BoardFileTest, FilesAreReadRelativeToTheBoardFile)
+{
+    std::string path = m_Dir.Write("board.json", R"({"bsdl": "tiny.bsd", "boards": [{"idcodes": ["0x3E74E1CF"]}]})");
+    std::string error;
+    auto config = LoadBoardFile(path, &error);
+    ASSERT_TRUE(config) << error;
+    EXPECT_EQ(config->bsdlPath, m_Dir.File("tiny.bsd"));
+    EXPECT_FALSE(LoadBoardFile(m_Dir.File("none.json"), &error));
+    EXPECT_EQ(error.rfind("board file " + m_Dir.File("none.json") + ": cannot read it", 0), 0u) << error;
+}
+
+}  // namespace
+}  // namespace qbxsim

@@ -1,0 +1,91 @@
+// Host time for the traffic of one interconnection vector through libusbwire.so and the
+// simulator: a SAMPLE/PRELOAD scan and an EXTEST scan of eight A3PE3000 boundary registers
+// (2424 cells each): two IR scans and two DR scans, each DR scan a capture pass of eight
+// 2424-bit shifts with capture and an update pass of eight without, then Update-DR.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "usbwire_host_support.h"
+
+namespace {
+
+using qbxsim::host::Bridge;
+using qbxsim::host::Chain;
+
+constexpr size_t kCells = 2424;
+constexpr size_t kDevices = 8;
+
+struct Station {
+    void* i2c = nullptr;
+    void* jtag = nullptr;
+    std::string error;
+};
+
+// Opens both channels once for the whole run, on a healthy eight-FPGA board.
+Station& Open()
+{
+    static Station station = [] {
+        Station s;
+        const std::string bsdl = std::string(QBX_SOURCE_DIR) + "/examples/a3pe3000.bsd";
+        if (!std::ifstream(bsdl)) {
+            s.error = "no " + bsdl;
+            return s;
+        }
+        const std::string board = (std::filesystem::temp_directory_path() / "qbxsim-bench-board.json").string();
+        std::ofstream(board) << R"({"bsdl": ")" << bsdl << R"(", "boards": [{"chain_address": 1, "idcodes": [)"
+                             << R"("0x3E74E1CF", "0x3E74E1CF", "0x3E74E1CF", "0x3E74E1CF",)"
+                             << R"("0x3E74E1CF", "0x3E74E1CF", "0x3E74E1CF", "0x3E74E1CF"],)"
+                             << R"("nets": [["0:$DATA0", "1:$DATA0", "2:$DATA0"], ["3:$DATA7", "4:$DATA7"]],)"
+                             << R"("onewire": [{"type": "DS2450", "serial": "0000000C1D2F", "volts": [3.3, 3.3, 1.65, 3.3], "jtag_switch": true}]}]})";
+        qbxsim::host::UseSimulator(board);
+        s.i2c = I2C_Open("FT2232H MiniModule A", 100000);
+        s.jtag = JTAG_Open("FT2232H MiniModule B");
+        std::remove(board.c_str());
+        if (!s.i2c || !s.jtag) {
+            s.error = "cannot open the simulated adapter";
+            return s;
+        }
+        Bridge bridge(s.i2c);
+        if (!bridge.Power(true) || !bridge.SwitchJtagOn())
+            s.error = "cannot switch the board's JTAG chain on";
+        else if (Chain(s.jtag, 1, kDevices).ReadIdcodes().size() != kDevices)
+            s.error = "the chain does not show eight devices";
+        return s;
+    }();
+    return station;
+}
+
+void BM_InterconnectionVector(benchmark::State& state)
+{
+    Station& station = Open();
+    if (!station.error.empty()) {
+        state.SkipWithError(station.error.c_str());
+        return;
+    }
+    Chain chain(station.jtag, 1, kDevices);
+    std::vector<std::vector<uint8_t>> images(kDevices, std::vector<uint8_t>(kCells / 8, 0x00));
+    for (size_t d = 0; d < kDevices; ++d)
+        for (size_t i = 0; i < images[d].size(); ++i)
+            images[d][i] = static_cast<uint8_t>(i * 37 + d);
+    std::vector<std::vector<uint8_t>> captured;
+    for (auto _ : state) {
+        bool ok = chain.ScanIr(std::vector<uint8_t>(kDevices, 0x01)) && chain.ScanDr(kCells, images, &captured) &&
+                  chain.ScanIr(std::vector<uint8_t>(kDevices, 0x00)) && chain.ScanDr(kCells, images, &captured);
+        if (!ok) {
+            state.SkipWithError("a scan failed");
+            break;
+        }
+        benchmark::DoNotOptimize(captured.data());
+    }
+    state.counters["tck_per_vector"] = static_cast<double>(2 * (5 + kDevices * 8 + 2) + 2 * (4 + 2 * kDevices * kCells + 2));
+}
+BENCHMARK(BM_InterconnectionVector)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

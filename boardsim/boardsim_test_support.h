@@ -1,0 +1,190 @@
+// Helpers shared by the adapter-side tests: a temporary folder, a small BSDL device written in
+// the layout the reader expects, and a driver that walks a JTAG chain through its TAP states.
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bsdl.h"
+#include "chain.h"
+#include "fpga.h"
+
+namespace qbxsim::testing {
+
+// A folder under the system's temporary folder, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qbxsim-test-XXXXXX").string();
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        if (mkdtemp(buffer.data()))
+            m_Path = buffer.data();
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        if (!m_Path.empty())
+            std::filesystem::remove_all(m_Path, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return m_Path; }
+    std::string File(const std::string& name) const { return m_Path + "/" + name; }
+    std::string Write(const std::string& name, const std::string& content) const
+    {
+        std::string path = File(name);
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+    std::string Read(const std::string& name) const
+    {
+        std::ifstream in(File(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+private:
+    std::string m_Path;
+};
+
+// A ten-cell device "TINY":
+//   cell 0 input  IN1  (pin A1)
+//   cell 1 output OUT1 (pin B2), control cell 2, disable 1
+//   cell 3 input  IO1  (pin C3), cell 4 output IO1, control cell 5, disable 1
+//   cell 6 input  IO2  (pin AA14), cell 7 output IO2, control cell 8, disable 0
+//   cell 9 internal
+// Port table order: IN1, OUT1, IO1, IO2, TDI, TDO, TMS, TCK.
+inline std::string TinyBsdlText()
+{
+    return "entity TINY is\n"
+           "generic (PHYSICAL_PIN_MAP : string := \"PKG\");\n"
+           "port(\n"
+           "  IN1 : in bit;\n"
+           "  OUT1 : out bit;\n"
+           "  IO1 : inout bit;\n"
+           "  IO2 : inout bit;\n"
+           "  TDI : in bit;\n"
+           "  TDO : out bit;\n"
+           "  TMS : in bit;\n"
+           "  TCK : in bit\n"
+           ");\n"
+           "use STD_1149_1_2001.all;\n"
+           "attribute COMPONENT_CONFORMANCE of TINY : entity is \"STD_1149_1_2001\";\n"
+           "attribute PIN_MAP of TINY : entity is PHYSICAL_PIN_MAP;\n"
+           "constant PKG : PIN_MAP_STRING :=\n"
+           "  \"IN1:A1, OUT1:B2, IO1:C3, IO2:AA14, \" &\n"
+           "  \"TDI:D1, TDO:D2, TMS:D3, TCK:D4\";\n"
+           "attribute INSTRUCTION_LENGTH of TINY : entity is 8;\n"
+           "attribute BOUNDARY_LENGTH of TINY : entity is 10;\n"
+           "attribute BOUNDARY_REGISTER of TINY : entity is \"0 (BC_1, IN1, input, X), \" &\n"
+           "  \"1 (BC_1, OUT1, output3, X, 2, 1, Z), \" &\n"
+           "  \"2 (BC_1, *, control, 1), \" &\n"
+           "  \"3 (BC_1, IO1, input, X), \" &\n"
+           "  \"4 (BC_1, IO1, output3, X, 5, 1, Z), \" &\n"
+           "  \"5 (BC_1, *, control, 1), \" &\n"
+           "  \"6 (BC_1, IO2, input, X), \" &\n"
+           "  \"7 (BC_1, IO2, output3, X, 8, 0, Z), \" &\n"
+           "  \"8 (BC_1, *, control, 0), \" &\n"
+           "  \"9 (BC_1, *, internal, X)\";\n"
+           "end TINY;\n";
+}
+
+enum TinyPort { kIn1 = 0, kOut1 = 1, kIo1 = 2, kIo2 = 3 };
+
+// The layout of TINY, read through the BSDL reader.
+inline std::shared_ptr<const CBoundaryLayout> TinyLayout(const TempDir& dir, std::string* error = nullptr)
+{
+    std::string path = dir.Write("tiny.bsd", TinyBsdlText());
+    _BSDLDATA data;
+    size_t length = 0;
+    if (!ReadBsdl(path.c_str(), data) || !ReadBoundaryLength(path, &length)) {
+        if (error)
+            *error = "cannot read " + path;
+        return nullptr;
+    }
+    return CBoundaryLayout::Build(data.pins, length, error, &data.driveMask);
+}
+
+// Walks a chain by single TCK pulses (or by Pulses groups when `grouped`): TMS moves and shifts
+// with LSB-first bit strings.
+class ChainDriver {
+public:
+    explicit ChainDriver(CSimChain& chain, bool grouped = false) : m_Chain(chain), m_Grouped(grouped) {}
+
+    bool Clock(bool tdi, bool tms)
+    {
+        bool tdo = m_Chain.Tdo();
+        m_Chain.Rise(tdi, tms);
+        m_Chain.Fall();
+        return tdo;
+    }
+    void Tms(std::initializer_list<int> bits)
+    {
+        for (int b : bits)
+            Clock(true, b != 0);
+    }
+    void Reset() { Tms({1, 1, 1, 1, 1}); }
+    // From Run-Test/Idle (or Test-Logic-Reset) into Shift-DR / Shift-IR.
+    void ToShiftDr() { Tms({0, 1, 0, 0}); }
+    void ToShiftIr() { Tms({0, 1, 1, 0, 0}); }
+    // From Exit1 through Update back to Run-Test/Idle.
+    void Update() { Tms({1, 0}); }
+
+    // Shifts `bits` (LSB first, bit k = TDI on clock k); TMS high on the last clock when exit.
+    std::vector<bool> Shift(const std::vector<bool>& bits, bool exit)
+    {
+        std::vector<bool> out;
+        size_t body = exit && !bits.empty() ? bits.size() - 1 : bits.size();
+        size_t k = 0;
+        while (k < body) {
+            unsigned n = static_cast<unsigned>(std::min<size_t>(8, body - k));
+            if (m_Grouped) {
+                uint32_t in = 0;
+                for (unsigned i = 0; i < n; ++i)
+                    in |= static_cast<uint32_t>(bits[k + i]) << i;
+                uint32_t tdo = m_Chain.Pulses(n, in, false);
+                for (unsigned i = 0; i < n; ++i)
+                    out.push_back((tdo >> i) & 1);
+            } else {
+                for (unsigned i = 0; i < n; ++i)
+                    out.push_back(Clock(bits[k + i], false));
+            }
+            k += n;
+        }
+        if (body < bits.size())
+            out.push_back(Clock(bits.back(), true));
+        return out;
+    }
+    std::vector<bool> Zeros(size_t n, bool exit) { return Shift(std::vector<bool>(n, false), exit); }
+
+private:
+    CSimChain& m_Chain;
+    bool m_Grouped;
+};
+
+inline std::vector<bool> Bits(uint64_t value, size_t n)
+{
+    std::vector<bool> bits;
+    for (size_t i = 0; i < n; ++i)
+        bits.push_back((value >> i) & 1);
+    return bits;
+}
+
+inline uint64_t Value(const std::vector<bool>& bits, size_t from = 0, size_t n = 64)
+{
+    uint64_t v = 0;
+    for (size_t i = 0; i < n && from + i < bits.size(); ++i)
+        v |= static_cast<uint64_t>(bits[from + i]) << i;
+    return v;
+}
+
+}  // namespace qbxsim::testing

@@ -1,0 +1,368 @@
+#include "mpsse.h"
+
+namespace qbxsim {
+
+namespace {
+
+uint8_t Reverse8(uint32_t b)
+{
+    b &= 0xFF;
+    b = ((b & 0xF0) >> 4) | ((b & 0x0F) << 4);
+    b = ((b & 0xCC) >> 2) | ((b & 0x33) << 2);
+    b = ((b & 0xAA) >> 1) | ((b & 0x55) << 1);
+    return static_cast<uint8_t>(b);
+}
+
+// Opcode bits of the data-shifting commands (bit 7 clear).
+enum : uint8_t {
+    kNegWrite = 0x01,  // DO/TMS change on the falling edge
+    kBitMode = 0x02,   // length in bits, else in bytes
+    kNegRead = 0x04,   // DI sampled on the falling edge
+    kLsbFirst = 0x08,
+    kWriteDo = 0x10,
+    kReadDi = 0x20,
+    kWriteTms = 0x40,
+};
+
+}  // namespace
+
+namespace {
+
+bool DecodeBadOpcode(uint8_t op);
+
+// One lookup per command byte instead of the decoding below.
+struct BadOpcodeTable {
+    bool bad[256];
+    BadOpcodeTable()
+    {
+        for (int op = 0; op < 256; ++op)
+            bad[op] = DecodeBadOpcode(static_cast<uint8_t>(op));
+    }
+};
+
+}  // namespace
+
+bool CMpsseEngine::IsBadOpcode(uint8_t op)
+{
+    static const BadOpcodeTable table;
+    return table.bad[op];
+}
+
+namespace {
+
+bool DecodeBadOpcode(uint8_t op)
+{
+    if (op < 0x80) {
+        if (op & kWriteTms)  // TMS commands are bit commands; MSB-first ones only with a read
+            return !(op & kBitMode) || (!(op & kLsbFirst) && !(op & kReadDi));
+        return !(op & (kWriteDo | kReadDi));  // 0x00..0x0F move no data
+    }
+    switch (op) {
+    case 0x80: case 0x81: case 0x82: case 0x83: case 0x84: case 0x85: case 0x86: case 0x87:
+    case 0x88: case 0x89: case 0x8A: case 0x8B: case 0x8C: case 0x8D: case 0x8E: case 0x8F:
+    case 0x94: case 0x95: case 0x96: case 0x97: case 0x9C: case 0x9D:
+        return false;
+    default:
+        return true;  // including 0x9E, which only the FT232H knows
+    }
+}
+
+}  // namespace
+
+size_t CMpsseEngine::CommandLength(const uint8_t* data, size_t available)
+{
+    uint8_t op = data[0];
+    if (IsBadOpcode(op))
+        return 1;
+    if (op < 0x80) {
+        bool writes = (op & kWriteTms) || (op & kWriteDo);
+        if (op & kBitMode)
+            return writes ? 3 : 2;
+        if (available < 3)
+            return 0;
+        size_t length = static_cast<size_t>(data[1]) | (static_cast<size_t>(data[2]) << 8);
+        return writes ? 3 + length + 1 : 3;
+    }
+    switch (op) {
+    case 0x80: case 0x82: case 0x86: case 0x8F: case 0x9C: case 0x9D: return 3;
+    case 0x8E: return 2;
+    default: return 1;
+    }
+}
+
+void CMpsseEngine::SetBitMode(uint8_t /*mask*/, uint8_t mode)
+{
+    if (mode == 0x02) {
+        m_Mpsse = true;
+        return;
+    }
+    m_Mpsse = false;
+    m_Stalled = false;
+    m_Partial.clear();
+    m_Divisor = 0;
+    m_DivideBy5 = true;
+    m_ThreePhase = false;
+    m_Adaptive = false;
+    m_Loopback = false;
+    m_LowValue = m_LowDirection = m_HighValue = m_HighDirection = 0;
+    UpdateBitSeconds();
+    if (m_Target)
+        m_Target->Drive(m_LowValue, m_LowDirection);
+}
+
+void CMpsseEngine::UpdateBitSeconds()
+{
+    m_BitSeconds = (m_ThreePhase ? 1.5 : 1.0) / ClockHz();
+}
+
+void CMpsseEngine::Purge()
+{
+    m_Partial.clear();
+    m_Stalled = false;
+}
+
+double CMpsseEngine::ClockHz() const
+{
+    double base = m_DivideBy5 ? 12e6 : 60e6;
+    return base / ((1.0 + m_Divisor) * 2.0);
+}
+
+void CMpsseEngine::Write(const uint8_t* data, size_t size, std::vector<uint8_t>& reply)
+{
+    if (!m_Mpsse || m_Stalled || size == 0)
+        return;
+    if (m_Target)
+        m_Target->BeginCommands();
+    if (m_Partial.empty()) {
+        size_t used = Process(data, size, reply);
+        if (used < size && !m_Stalled)
+            m_Partial.assign(data + used, data + size);
+    } else {
+        m_Partial.insert(m_Partial.end(), data, data + size);
+        size_t used = Process(m_Partial.data(), m_Partial.size(), reply);
+        if (m_Stalled)
+            m_Partial.clear();
+        else
+            m_Partial.erase(m_Partial.begin(), m_Partial.begin() + static_cast<std::ptrdiff_t>(used));
+    }
+    if (m_Target)
+        m_Target->EndCommands();
+}
+
+size_t CMpsseEngine::Process(const uint8_t* data, size_t size, std::vector<uint8_t>& reply)
+{
+    size_t pos = 0;
+    while (pos < size && !m_Stalled) {
+        if (data[pos] == 0x80 && size - pos >= 3) {  // the most frequent command, taken directly
+            m_LowDirection = data[pos + 2];
+            SetLow(data[pos + 1]);
+            pos += 3;
+            continue;
+        }
+        size_t length = CommandLength(data + pos, size - pos);
+        if (length == 0 || length > size - pos)
+            break;
+        Execute(data + pos, reply);
+        pos += length;
+    }
+    // A stalled engine never reads the rest: a reset or purge throws it away.
+    return m_Stalled ? size : pos;
+}
+
+void CMpsseEngine::SetLow(uint8_t value)
+{
+    m_LowValue = value;
+    if (m_Target)
+        m_Target->Drive(m_LowValue, m_LowDirection);
+}
+
+uint8_t CMpsseEngine::ReadLow()
+{
+    uint8_t outside = m_Target ? m_Target->Sense() : 0xFF;
+    uint8_t levels = static_cast<uint8_t>((m_LowValue & m_LowDirection) | (outside & ~m_LowDirection));
+    if (m_Loopback)  // TDI/DO is connected to TDO/DI inside the chip
+        levels = static_cast<uint8_t>((levels & ~kPinTdo) | ((m_LowValue & kPinTdi) ? kPinTdo : 0));
+    return levels;
+}
+
+bool CMpsseEngine::SampleDi()
+{
+    return (ReadLow() & kPinTdo) != 0;
+}
+
+void CMpsseEngine::CountClocks(uint64_t n)
+{
+    m_Clocks += n;
+    m_ClockSeconds += static_cast<double>(n) * m_BitSeconds;
+}
+
+// n pulses on TCK/SK away from its idle level and back. On pulse k the written pin (DO, or TMS
+// for a TMS command) takes bit k of outBits at the write edge and DI is sampled just before the
+// read edge. A write edge that comes first in the pulse changes the pin at that edge (a device
+// sampling on that same edge still sees the old level); one that comes second sets the pin up
+// before the pulse. Returns the samples, bit k for pulse k.
+uint32_t CMpsseEngine::Clock(unsigned n, uint8_t outBits, bool writeDo, bool writeTms, bool negWrite, bool negRead)
+{
+    if (m_Adaptive) {  // waits for RTCK, which never follows
+        m_Stalled = true;
+        return 0;
+    }
+    CountClocks(n);
+    const bool idle = (m_LowValue & kPinTck) != 0;
+    const uint8_t writePin = writeTms ? kPinTms : writeDo ? kPinTdi : 0;
+
+    if (!idle && (m_LowDirection & kPinTck) && !writeTms && (negWrite || !writeDo) && !m_Loopback && m_Target) {
+        uint8_t doBits = writeDo ? outBits : ((m_LowValue & kPinTdi) ? 0xFF : 0x00);
+        uint32_t di = 0;
+        if (m_Target->Pulses(n, doBits, !negRead, m_LowValue, m_LowDirection, &di)) {
+            if (writeDo) {
+                bool last = (outBits >> (n - 1)) & 1;
+                m_LowValue = static_cast<uint8_t>(last ? (m_LowValue | kPinTdi) : (m_LowValue & ~kPinTdi));
+            }
+            return di & ((1u << n) - 1);
+        }
+    }
+
+    const bool firstEdgeRising = !idle;
+    const bool writeFirst = negWrite != firstEdgeRising;
+    const bool readFirst = negRead != firstEdgeRising;
+    auto setOut = [&](unsigned k) {
+        if (!writePin)
+            return;
+        bool bit = (outBits >> k) & 1;
+        SetLow(static_cast<uint8_t>(bit ? (m_LowValue | writePin) : (m_LowValue & ~writePin)));
+    };
+    uint32_t samples = 0;
+    for (unsigned k = 0; k < n; ++k) {
+        if (!writeFirst)
+            setOut(k);
+        if (readFirst)
+            samples |= static_cast<uint32_t>(SampleDi()) << k;
+        SetLow(static_cast<uint8_t>(m_LowValue ^ kPinTck));
+        if (writeFirst)
+            setOut(k);
+        if (!readFirst)
+            samples |= static_cast<uint32_t>(SampleDi()) << k;
+        SetLow(static_cast<uint8_t>(m_LowValue ^ kPinTck));
+    }
+    return samples;
+}
+
+void CMpsseEngine::ExecuteShift(const uint8_t* cmd, std::vector<uint8_t>& reply)
+{
+    const uint8_t op = cmd[0];
+    const bool tms = op & kWriteTms;
+    const bool lsb = op & kLsbFirst;
+    const bool read = op & kReadDi;
+    const bool writeDo = !tms && (op & kWriteDo);
+    const bool negWrite = op & kNegWrite;
+    const bool negRead = op & kNegRead;
+
+    if (op & kBitMode) {
+        const unsigned n = (cmd[1] & 7u) + 1;
+        const uint8_t data = (tms || writeDo) ? cmd[2] : 0;
+        // Bit k to put out on pulse k: LSB first from bit 0 up, MSB first from bit 7 down.
+        const uint8_t out = lsb ? data : Reverse8(data);
+        if (tms) {  // bit 7 of the byte goes on DO before the first pulse and stays there
+            SetLow(static_cast<uint8_t>((data & 0x80) ? (m_LowValue | kPinTdi) : (m_LowValue & ~kPinTdi)));
+        }
+        uint32_t samples = Clock(n, out, writeDo, tms, negWrite, negRead);
+        if (read && !m_Stalled) {
+            uint8_t byte = 0;
+            if (lsb)  // shifted in from the top: the last bit read lands in bit 7
+                byte = static_cast<uint8_t>(samples << (8 - n));
+            else      // shifted in from the bottom: the last bit read lands in bit 0
+                for (unsigned k = 0; k < n; ++k)
+                    byte = static_cast<uint8_t>(byte | (((samples >> k) & 1) << (n - 1 - k)));
+            reply.push_back(byte);
+        }
+        return;
+    }
+
+    const size_t count = (static_cast<size_t>(cmd[1]) | (static_cast<size_t>(cmd[2]) << 8)) + 1;
+    for (size_t i = 0; i < count && !m_Stalled; ++i) {
+        const uint8_t data = writeDo ? cmd[3 + i] : 0;
+        uint32_t samples = Clock(8, lsb ? data : Reverse8(data), writeDo, false, negWrite, negRead);
+        if (read && !m_Stalled)
+            reply.push_back(lsb ? static_cast<uint8_t>(samples) : Reverse8(samples));
+    }
+}
+
+void CMpsseEngine::Execute(const uint8_t* cmd, std::vector<uint8_t>& reply)
+{
+    const uint8_t op = cmd[0];
+    if (IsBadOpcode(op)) {
+        reply.push_back(0xFA);
+        reply.push_back(op);
+        return;
+    }
+    if (op < 0x80) {
+        ExecuteShift(cmd, reply);
+        return;
+    }
+    switch (op) {
+    case 0x80:
+        m_LowDirection = cmd[2];
+        SetLow(cmd[1]);
+        break;
+    case 0x82:  // nothing on the QBX adapter uses the high byte
+        m_HighValue = cmd[1];
+        m_HighDirection = cmd[2];
+        break;
+    case 0x81:
+        reply.push_back(ReadLow());
+        break;
+    case 0x83:  // released high-byte pins read high (the chip's pull-ups)
+        reply.push_back(static_cast<uint8_t>((m_HighValue & m_HighDirection) | ~m_HighDirection));
+        break;
+    case 0x84: m_Loopback = true; break;
+    case 0x85: m_Loopback = false; break;
+    case 0x86:
+        m_Divisor = static_cast<uint16_t>(cmd[1] | (cmd[2] << 8));
+        UpdateBitSeconds();
+        break;
+    case 0x87: break;  // replies are queued at once anyway
+    case 0x88:         // wait until GPIOL1 is high / low
+    case 0x89: {
+        bool high = (ReadLow() & kPinGpiol1) != 0;
+        if (high != (op == 0x88))
+            m_Stalled = true;
+        break;
+    }
+    case 0x8A: m_DivideBy5 = false; UpdateBitSeconds(); break;
+    case 0x8B: m_DivideBy5 = true; UpdateBitSeconds(); break;
+    case 0x8C: m_ThreePhase = true; UpdateBitSeconds(); break;
+    case 0x8D: m_ThreePhase = false; UpdateBitSeconds(); break;
+    case 0x8E:
+        Clock((cmd[1] & 7u) + 1, 0, false, false, true, false);
+        break;
+    case 0x8F: {
+        size_t bytes = (static_cast<size_t>(cmd[1]) | (static_cast<size_t>(cmd[2]) << 8)) + 1;
+        for (size_t i = 0; i < bytes && !m_Stalled; ++i)
+            Clock(8, 0, false, false, true, false);
+        break;
+    }
+    case 0x94:  // clock until GPIOL1 is high / low: nothing on the board moves GPIOL1
+    case 0x95: {
+        bool high = (ReadLow() & kPinGpiol1) != 0;
+        if (high != (op == 0x94))
+            m_Stalled = true;
+        break;
+    }
+    case 0x9C:  // clock a count of bytes, or until GPIOL1 is high / low
+    case 0x9D: {
+        bool high = (ReadLow() & kPinGpiol1) != 0;
+        if (high == (op == 0x9C))
+            break;
+        size_t bytes = (static_cast<size_t>(cmd[1]) | (static_cast<size_t>(cmd[2]) << 8)) + 1;
+        for (size_t i = 0; i < bytes && !m_Stalled; ++i)
+            Clock(8, 0, false, false, true, false);
+        break;
+    }
+    case 0x96: m_Adaptive = true; break;
+    case 0x97: m_Adaptive = false; break;
+    default: break;
+    }
+}
+
+}  // namespace qbxsim

@@ -1,0 +1,166 @@
+// Test helpers: a 1-Wire master at slot level, and a host driving the DS2482 byte by byte the way
+// the bus decoder does (Start, Address, Write/Read, ReadAck, Stop).
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "ds2482.h"
+#include "onewire.h"
+
+namespace qbxsim::test {
+
+// Bit-level 1-Wire master, LSB first.
+struct SlotMaster {
+    OneWireBus& bus;
+
+    bool Reset() { return bus.Reset(); }
+    void WriteByte(uint8_t b)
+    {
+        for (int i = 0; i < 8; ++i)
+            bus.Slot(((b >> i) & 1) != 0);
+    }
+    void Write(const std::vector<uint8_t>& bytes)
+    {
+        for (uint8_t b : bytes)
+            WriteByte(b);
+    }
+    uint8_t ReadByte()
+    {
+        uint8_t b = 0;
+        for (int i = 0; i < 8; ++i)
+            if (bus.Slot(true))
+                b |= static_cast<uint8_t>(1u << i);
+        return b;
+    }
+    std::vector<uint8_t> Read(size_t n)
+    {
+        std::vector<uint8_t> out;
+        for (size_t i = 0; i < n; ++i)
+            out.push_back(ReadByte());
+        return out;
+    }
+    void MatchRom(uint64_t rom)
+    {
+        WriteByte(0x55);
+        for (int i = 0; i < 8; ++i)
+            WriteByte(static_cast<uint8_t>(rom >> (8 * i)));
+    }
+};
+
+// A host talking to the bridge through the I2cSlave calls, as the bus decoder makes them.
+struct BridgeHost {
+    I2cSlave& chip;
+
+    // One write transfer; stops at the first byte not acknowledged, as a master does.
+    // Returns the acknowledges: the address first, then each byte sent.
+    std::vector<bool> Write(const std::vector<uint8_t>& bytes, uint8_t address = 0x30)
+    {
+        std::vector<bool> acks;
+        chip.Start();
+        acks.push_back(chip.Address(address));
+        for (size_t i = 0; acks.back() && i < bytes.size(); ++i)
+            acks.push_back(chip.Write(bytes[i]));
+        chip.Stop();
+        return acks;
+    }
+    bool WriteOk(const std::vector<uint8_t>& bytes)
+    {
+        const auto acks = Write(bytes);
+        return acks.size() == bytes.size() + 1 &&
+               std::all_of(acks.begin(), acks.end(), [](bool a) { return a; });
+    }
+    // One read transfer of n bytes, the last not acknowledged.
+    std::vector<uint8_t> Read(size_t n)
+    {
+        std::vector<uint8_t> out;
+        chip.Start();
+        if (chip.Address(0x31)) {
+            for (size_t i = 0; i < n; ++i) {
+                out.push_back(chip.Read());
+                chip.ReadAck(i + 1 < n);
+            }
+        }
+        chip.Stop();
+        return out;
+    }
+    uint8_t ReadOne()
+    {
+        const auto bytes = Read(1);
+        return bytes.empty() ? 0 : bytes[0];
+    }
+    // Polls the status until 1WB is clear (at most 50 reads); returns it.
+    uint8_t WaitIdle()
+    {
+        uint8_t status = 0xFF;
+        for (int i = 0; i < 50 && (status & Ds2482::k1WB); ++i)
+            status = ReadOne();
+        return status;
+    }
+    bool OneWireReset()
+    {
+        return WriteOk({0xB4}) && (WaitIdle() & Ds2482::kPPD) != 0;
+    }
+    bool WriteByte(uint8_t b) { return WriteOk({0xA5, b}) && !(WaitIdle() & Ds2482::k1WB); }
+    uint8_t ReadByte()
+    {
+        WriteOk({0x96});
+        WaitIdle();
+        WriteOk({0xE1, 0xE1});
+        return ReadOne();
+    }
+    uint8_t Triplet(bool direction)
+    {
+        WriteOk({0x78, static_cast<uint8_t>(direction ? 0x80 : 0x00)});
+        return WaitIdle();
+    }
+    void WriteConfig(uint8_t cfg)
+    {
+        WriteOk({0xD2, static_cast<uint8_t>((~cfg << 4) | (cfg & 0x0F))});
+    }
+
+    // The standard ROM search (last-discrepancy method) over Triplet; ROMs in search order.
+    std::vector<uint64_t> Search()
+    {
+        std::vector<uint64_t> found;
+        uint64_t rom = 0;
+        int lastDiscrepancy = -1;
+        do {
+            if (!OneWireReset() || !WriteByte(0xF0))
+                break;
+            int lastZero = -1;
+            for (int i = 0; i < 64; ++i) {
+                const bool direction =
+                    i < lastDiscrepancy ? ((rom >> i) & 1) != 0 : i == lastDiscrepancy;
+                const uint8_t status = Triplet(direction);
+                const bool id = status & Ds2482::kSBR, cmp = status & Ds2482::kTSB;
+                const bool taken = status & Ds2482::kDIR;
+                if (id && cmp)
+                    return found;   // nobody answered
+                if (!id && !cmp && !taken)
+                    lastZero = i;
+                rom = taken ? rom | (uint64_t{1} << i) : rom & ~(uint64_t{1} << i);
+            }
+            found.push_back(rom);
+            lastDiscrepancy = lastZero;
+        } while (lastDiscrepancy >= 0 && found.size() < 100);
+        return found;
+    }
+};
+
+// ROMs in the order a zero-first search finds them: ascending in wire-bit order.
+inline std::vector<uint64_t> SearchOrder(std::vector<uint64_t> roms)
+{
+    auto reversed = [](uint64_t v) {
+        uint64_t r = 0;
+        for (int i = 0; i < 64; ++i)
+            r |= ((v >> i) & 1) << (63 - i);
+        return r;
+    };
+    std::sort(roms.begin(), roms.end(),
+              [&](uint64_t a, uint64_t b) { return reversed(a) < reversed(b); });
+    return roms;
+}
+
+}  // namespace qbxsim::test
