@@ -1,0 +1,172 @@
+#include "sim_board.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+namespace qbxtest {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/qbxtest-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr)
+        throw std::runtime_error("cannot create a temporary folder from " + pattern);
+    m_Path = buffer.data();
+}
+
+TempDir::~TempDir()
+{
+    std::error_code error;
+    fs::remove_all(m_Path, error);
+}
+
+std::string TempDir::File(std::string_view name) const
+{
+    return m_Path + "/" + std::string(name);
+}
+
+std::string ExampleBsdlPath()
+{
+    const std::string path = std::string(QBX_SOURCE_DIR) + "/examples/a3pe3000.bsd";
+    std::error_code error;
+    return fs::is_regular_file(path, error) ? path : std::string();
+}
+
+std::string WriteFallbackBsdl(const std::string& folder)
+{
+    constexpr int kPorts = 808;  // three cells each: 2424
+    auto portName = [](int i) {
+        if (i == 0)
+            return std::string("LOCKPLL");
+        return "IO_" + std::to_string(i);
+    };
+    auto pinName = [](int i) { return std::string(1, static_cast<char>('A' + i / 32)) + std::to_string(i % 32 + 1); };
+
+    std::string text;
+    text += "-- A3PE3000 boundary-scan description for the station's tests\r\n";
+    text += "entity A3PE3000 is\r\n";
+    text += "  generic (PHYSICAL_PIN_MAP : string := \"FG896\");\r\n";
+    text += "  port(\r\n";
+    text += "    TCK : in bit;\r\n    TDI : in bit;\r\n    TMS : in bit;\r\n    TDO : out bit;\r\n";
+    for (int i = 0; i < kPorts; ++i)
+        text += "    " + portName(i) + " : inout bit" + (i + 1 < kPorts ? ";\r\n" : "\r\n");
+    text += "  );\r\n";
+    text += "  use STD_1149_1_2001.all;\r\n";
+    text += "  attribute PIN_MAP of A3PE3000 : entity is PHYSICAL_PIN_MAP;\r\n";
+    text += "  constant FG896 : PIN_MAP_STRING :=\r\n";
+    for (int i = 0; i < kPorts; ++i)
+        text += "    \"" + portName(i) + ":" + pinName(i) + (i + 1 < kPorts ? ", \" &\r\n" : " \";\r\n");
+    text += "  attribute INSTRUCTION_LENGTH of A3PE3000 : entity is 8;\r\n";
+    text += "  attribute IDCODE_REGISTER of A3PE3000 : entity is \"00111110011101001110000111001111\";\r\n";
+    text += "  attribute BOUNDARY_LENGTH of A3PE3000 : entity is 2424;\r\n";
+    text += "  attribute BOUNDARY_REGISTER of A3PE3000 : entity is";  // the first cell on this line
+    for (int i = 0; i < kPorts; ++i) {
+        const int in = 3 * i;
+        const std::string port = portName(i);
+        text += std::string(i == 0 ? " " : "    ") + "\"" + std::to_string(in) + " (BC_1, " + port + ", input, X),\" &\r\n";
+        text += "    \"" + std::to_string(in + 1) + " (BC_1, " + port + ", output3, X, " + std::to_string(in + 2) +
+                ", 0, Z),\" &\r\n";
+        text += "    \"" + std::to_string(in + 2) + " (BC_1, *, control, 0)" + (i + 1 < kPorts ? ",\" &\r\n" : "\";\r\n");
+    }
+    text += "end A3PE3000;\r\n";
+
+    const std::string path = folder + "/qbx_a3pe3000.bsd";
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << text;
+    file.close();
+    if (!file)
+        throw std::runtime_error("cannot write " + path);
+    return path;
+}
+
+std::string BsdlForTests(const TempDir& dir)
+{
+    std::string example = ExampleBsdlPath();
+    return example.empty() ? WriteFallbackBsdl(dir.Path()) : example;
+}
+
+nlohmann::json HealthyBoard(const std::string& bsdlPath)
+{
+    using nlohmann::json;
+    json idcodes = json::array();
+    for (int i = 0; i < 8; ++i)
+        idcodes.push_back(kHealthyIdCode);
+    json board = {
+        {"name", "healthy"},
+        {"chain_address", 1},
+        {"idcodes", idcodes},
+        {"pull", 1},
+        {"nets", json::array()},
+        {"faults", json::array()},
+        {"onewire",
+         json::array({
+             {{"type", "DS18S20"}, {"serial", "00080157A3B2"}, {"powered", true}, {"celsius", 24.5}},
+             {{"type", "DS2450"}, {"serial", "0000000C1D2E"}, {"volts", {0.44, 3.30, 0.0, 1.80}}},
+             {{"type", "DS2450"},
+              {"serial", "0000000C1D2F"},
+              {"volts", {3.30, 3.32, 1.65, 3.30}},
+              {"jtag_switch", true}},
+         })},
+    };
+    return json{
+        {"bsdl", bsdlPath},
+        {"adapter", {{"present", true}, {"fail_after_writes", nullptr}, {"mute_after_writes", nullptr}}},
+        {"bridge", {{"present", true}, {"busy_reads", 1}, {"stuck_busy", false}}},
+        {"boards", json::array({board})},
+    };
+}
+
+nlohmann::json& FirstBoard(nlohmann::json& boardFile)
+{
+    return boardFile.at("boards").at(0);
+}
+
+std::string WriteBoardFile(const TempDir& dir, nlohmann::json boardFile, std::string_view name)
+{
+    if (!boardFile.contains("bsdl"))
+        boardFile["bsdl"] = BsdlForTests(dir);
+    const std::string path = dir.File(name);
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << boardFile.dump(2) << "\n";
+    file.close();
+    if (!file)
+        throw std::runtime_error("cannot write " + path);
+    return path;
+}
+
+std::string SimulatorPath()
+{
+    return std::string(QBX_BIN_DIR) + "/libqbxsim.so";
+}
+
+void UseSimulator(const std::string& boardFile, const std::string& statsFile, const std::string& traceFile)
+{
+    setenv("USBWIRE_DRIVER", SimulatorPath().c_str(), 1);
+    setenv("QBXSIM_BOARD", boardFile.c_str(), 1);
+    if (statsFile.empty())
+        unsetenv("QBXSIM_STATS");
+    else
+        setenv("QBXSIM_STATS", statsFile.c_str(), 1);
+    if (traceFile.empty())
+        unsetenv("QBXSIM_TRACE");
+    else
+        setenv("QBXSIM_TRACE", traceFile.c_str(), 1);
+}
+
+std::string SerialText(uint64_t serial)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%012llX", static_cast<unsigned long long>(serial & 0xFFFFFFFFFFFFull));
+    return text;
+}
+
+}  // namespace qbxtest
