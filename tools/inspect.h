@@ -14,3 +14,7 @@ extern const char* const kInspectBsdlUsage;
 // qbx-inspect match [--nocase] PATTERN (TEXT | --text-file FILE)
 int InspectMatch(const std::vector<std::string>& args, FILE* out, FILE* err);
 extern const char* const kInspectMatchUsage;
+
+// qbx-inspect vectors BSDL VECTORS
+int InspectVectors(const std::vector<std::string>& args, FILE* out, FILE* err);
+extern const char* const kInspectVectorsUsage;

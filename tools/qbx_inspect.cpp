@@ -17,6 +17,7 @@ struct Subcommand {
 const Subcommand kSubcommands[] = {
     {"bsdl", InspectBsdl, &kInspectBsdlUsage},
     {"match", InspectMatch, &kInspectMatchUsage},
+    {"vectors", InspectVectors, &kInspectVectorsUsage},
 };
 
 void PrintUsage(FILE* err)

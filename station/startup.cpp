@@ -1,0 +1,97 @@
+// Start-up and end of the station: command line, BSDL and vector files, error file, truth table,
+// the two adapter channels; at the end the board is disabled and the channels are closed.
+#include <cstdio>
+
+#include "error_report.h"
+#include "i2c_channel.h"
+#include "jtag_chain.h"
+#include "platform.h"
+#include "test_station.h"
+#include "usbwire.h"
+
+CTestStation::CTestStation(std::FILE* in) : m_OneWire(m_I2CHandle, 0), m_Input(in, stdout)
+{
+    m_TempCandidates.reserve(kTemperatureRoom);
+    m_AdcCandidates.reserve(kAdcRoom);
+}
+
+CTestStation::~CTestStation()
+{
+    // Normally End has closed both; a handle still held (an early return) is closed here.
+    CloseI2CChannel(m_I2CHandle);
+    CloseJtag(m_JtagHandle);
+}
+
+int CTestStation::Run(int argc, char** argv)
+{
+    const int status = Start(argc, argv);
+    if (status >= 0)
+        return status;
+    while (TestBoard()) {
+    }
+    End();
+    return 0;
+}
+
+int CTestStation::Start(int argc, char** argv)
+{
+    // The program needs no application framework on Linux: there is no initialisation that could
+    // fail, so the "Fatal Error: MFC initialization failed" exit cannot happen here.
+
+    if (argc < 4) {
+        std::printf("USE: Test_QBX_FPGA <bsd file> <vectors file> <ouptut path>\r\n");
+        return 0;
+    }
+    const char* bsdlPath = argv[1];
+    const char* vectorsPath = argv[2];
+
+    if (!m_Board.LoadBsdl(bsdlPath)) {
+        std::printf("bsd file %s not found\r\n", bsdlPath);
+        return 1;
+    }
+    // A file of another layout reads without error but without what the test needs: say which
+    // sections were not found.
+    for (const std::string& section : MissingSectionNames(m_Board.m_Fpga[0].m_Bsdl.missingSections))
+        std::printf("Warning bsd file %s: %s not found\r\n", bsdlPath, section.c_str());
+
+    if (!m_Board.Load(vectorsPath)) {
+        std::printf("vectors file %s not found\r\n", vectorsPath);
+        return 1;
+    }
+    std::printf("vectors=%s\r\n", m_Board.m_VectorsDigest.c_str());
+
+    m_OutputFolder = platform::StripTrailingSeparators(argv[3]);
+    m_ErrorFilePath = platform::JoinPath(m_OutputFolder, "error.txt");
+    std::printf("Output Error on %s file\r\n", m_ErrorFilePath.c_str());
+    std::fflush(stdout);
+    OpenErrorFile(m_ErrorFilePath.c_str());
+
+    m_TruthTablePath = platform::JoinPath(m_OutputFolder, "truetable.txt");
+    if (m_Board.WriteTruthTable(m_TruthTablePath))
+        std::printf("Vectors TruTable on %s file\r\n", m_TruthTablePath.c_str());
+    else
+        std::printf("Error writing Vectors TruTable on %s file\r\n", m_TruthTablePath.c_str());
+    std::fflush(stdout);
+
+    if (!OpenJtag(m_JtagHandle))
+        return 0;
+    // Only the board model at chain address 1 is built: the station tests that board alone.
+    m_Board.AttachChain(m_JtagHandle, kBoardAddress);
+
+    if (OpenI2CChannel(m_I2CHandle) != 0) {
+        CloseJtag(m_JtagHandle);
+        return 0;
+    }
+    // Takes effect with the next write of the line.
+    I2C_GPIODirection(m_I2CHandle, kBoardEnablePin, 1);
+    return -1;
+}
+
+void CTestStation::End()
+{
+    ClearProgress();
+    I2C_GPIOWrite(m_I2CHandle, kBoardEnablePin, 0);
+    CloseI2CChannel(m_I2CHandle);
+    CloseJtag(m_JtagHandle);
+    std::fflush(stdout);
+}
