@@ -15,34 +15,9 @@
 
 namespace qbxtest {
 
-struct ProcessResult {
-    int status = -1;         // exit status; -1 when the process did not exit normally
-    int signal = 0;          // the signal that ended it, if any
-    bool timedOut = false;   // killed after the time limit
-    std::string out;         // standard output
-    std::string err;         // standard error
-    double seconds = 0.0;    // wall time
-};
-
-struct ProcessOptions {
-    std::vector<std::string> args;                       // arguments after the program
-    std::string input;                                   // standard input
-    std::map<std::string, std::optional<std::string>> env;  // set (value) or removed (nullopt)
-    int timeoutSeconds = 120;
-    bool stderrOnTerminal = false;  // standard error on a pseudo-terminal (read back into err)
-};
-
-// Runs program with the options and waits for it (killing it after the time limit).
-ProcessResult RunProcess(const std::string& program, const ProcessOptions& options);
-
 // The station, the simulator and the report checker of this build.
 std::string StationPath();
 std::string VerifyReportPath();
-
-std::string ReadFile(const std::string& path);
-bool FileExists(const std::string& path);
-// Splits at "\r\n" (a trailing partial line is kept).
-std::vector<std::string> CrLfLines(const std::string& text);
 
 // One FPGA pin as the board file and the vector file name it.
 struct PinRef {

@@ -12,28 +12,6 @@ namespace qbxtest {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir()
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/qbxtest-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr)
-        throw std::runtime_error("cannot create a temporary folder from " + pattern);
-    m_Path = buffer.data();
-}
-
-TempDir::~TempDir()
-{
-    std::error_code error;
-    fs::remove_all(m_Path, error);
-}
-
-std::string TempDir::File(std::string_view name) const
-{
-    return m_Path + "/" + std::string(name);
-}
-
 std::string ExampleBsdlPath()
 {
     const std::string path = std::string(QBX_SOURCE_DIR) + "/examples/a3pe3000.bsd";

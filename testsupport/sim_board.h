@@ -10,23 +10,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "test_files.h"
+
 namespace qbxtest {
-
-// A fresh folder under $TMPDIR (or /tmp), removed with everything in it when the object dies.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& Path() const { return m_Path; }
-    // Path of a file in the folder.
-    std::string File(std::string_view name) const;
-
-private:
-    std::string m_Path;
-};
 
 // The identification code of a healthy A3PE3000, as the board file writes it.
 inline constexpr const char* kHealthyIdCode = "0x3E74E1CF";

@@ -1,0 +1,61 @@
+// Small helpers every test folder needs: a temporary folder, whole-file reads and writes, and
+// running a built program as a user would (arguments, standard input, environment, time limit).
+// Test-only; no dependency beyond the standard library and POSIX.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qbxtest {
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it when the object dies.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return m_Path; }
+    // Path of a file in the folder.
+    std::string File(std::string_view name) const;
+
+private:
+    std::string m_Path;
+};
+
+// The whole file, byte for byte ("" when it cannot be read).
+std::string ReadFile(const std::string& path);
+// Writes text to path, replacing the file; throws std::runtime_error when that fails.
+void WriteFile(const std::string& path, std::string_view text);
+bool FileExists(const std::string& path);
+// Splits at "\r\n" (a trailing partial line is kept).
+std::vector<std::string> CrLfLines(const std::string& text);
+
+struct ProcessResult {
+    int status = -1;         // exit status; -1 when the process did not exit normally
+    int signal = 0;          // the signal that ended it, if any
+    bool timedOut = false;   // killed after the time limit
+    std::string out;         // standard output
+    std::string err;         // standard error
+    double seconds = 0.0;    // wall time
+};
+
+struct ProcessOptions {
+    std::vector<std::string> args;                          // arguments after the program
+    std::string input;                                      // standard input
+    std::map<std::string, std::optional<std::string>> env;  // set (value) or removed (nullopt)
+    int timeoutSeconds = 120;
+    bool stderrOnTerminal = false;  // standard error on a pseudo-terminal (read back into err)
+};
+
+// Runs program with the options and waits for it (killing it after the time limit).
+ProcessResult RunProcess(const std::string& program, const ProcessOptions& options);
+
+// A program of this build (in the folder of the built binaries).
+std::string BuiltProgram(std::string_view name);
+
+}  // namespace qbxtest
