@@ -135,6 +135,31 @@ FT_STATUS CSimAdapter::Lookup(FT_HANDLE handle, Channel** channel)
     return FT_OK;
 }
 
+FT_HANDLE CSimAdapter::HandleOf(uint64_t generation, int index)
+{
+    return reinterpret_cast<FT_HANDLE>(static_cast<uintptr_t>((generation << 8) | kHandleTag |
+                                                              static_cast<uintptr_t>(index)));
+}
+
+void CSimAdapter::DropQueued(Channel& c)
+{
+    c.rx.clear();
+    c.rxHead = 0;
+}
+
+template <typename Body>
+FT_STATUS CSimAdapter::OnChannel(FT_HANDLE handle, Body body)
+{
+    std::lock_guard lock(m_Mutex);
+    Channel* c = nullptr;
+    FT_STATUS status = Lookup(handle, &c);
+    if (status != FT_OK)
+        return status;
+    if (m_LinkDead)
+        return FT_IO_ERROR;
+    return body(*c);
+}
+
 FT_STATUS CSimAdapter::CreateDeviceInfoList(DWORD* count)
 {
     std::lock_guard lock(m_Mutex);
@@ -167,9 +192,7 @@ FT_STATUS CSimAdapter::GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* list, DWORD* 
         node.LocId = c.locId;
         std::snprintf(node.SerialNumber, sizeof node.SerialNumber, "%s", c.serial.c_str());
         std::snprintf(node.Description, sizeof node.Description, "%s", c.description.c_str());
-        node.ftHandle = c.open ? reinterpret_cast<FT_HANDLE>(static_cast<uintptr_t>((c.generation << 8) | kHandleTag |
-                                                                                    static_cast<uintptr_t>(i)))
-                               : nullptr;
+        node.ftHandle = c.open ? HandleOf(c.generation, static_cast<int>(i)) : nullptr;
     }
     *count = devices;
     return FT_OK;
@@ -215,11 +238,9 @@ FT_STATUS CSimAdapter::OpenEx(void* arg, DWORD flags, FT_HANDLE* handle)
     c.open = true;
     c.generation = ++m_Generation;
     m_IssuedTo.push_back(static_cast<uint8_t>(index));
-    c.rx.clear();
-    c.rxHead = 0;
+    DropQueued(c);
     c.stats.inTransaction = false;
-    *handle = reinterpret_cast<FT_HANDLE>(static_cast<uintptr_t>((c.generation << 8) | kHandleTag |
-                                                                 static_cast<uintptr_t>(index)));
+    *handle = HandleOf(c.generation, index);
     return FT_OK;
 }
 
@@ -231,8 +252,7 @@ FT_STATUS CSimAdapter::Close(FT_HANDLE handle)
     if (status != FT_OK)
         return status;
     c->open = false;
-    c->rx.clear();
-    c->rxHead = 0;
+    DropQueued(*c);
     bool anyOpen = false;
     for (const Channel& other : m_Channels)
         anyOpen = anyOpen || other.open;
@@ -243,167 +263,118 @@ FT_STATUS CSimAdapter::Close(FT_HANDLE handle)
 
 FT_STATUS CSimAdapter::ResetDevice(FT_HANDLE handle)
 {
-    std::lock_guard lock(m_Mutex);
-    Channel* c = nullptr;
-    FT_STATUS status = Lookup(handle, &c);
-    if (status != FT_OK)
-        return status;
-    if (m_LinkDead)
-        return FT_IO_ERROR;
-    c->rx.clear();
-    c->rxHead = 0;
-    c->engine.Purge();
-    return FT_OK;
+    return OnChannel(handle, [&](Channel& c) -> FT_STATUS {
+        DropQueued(c);
+        c.engine.Purge();
+        return FT_OK;
+    });
 }
 
 FT_STATUS CSimAdapter::GetQueueStatus(FT_HANDLE handle, DWORD* queued)
 {
-    std::lock_guard lock(m_Mutex);
-    Channel* c = nullptr;
-    FT_STATUS status = Lookup(handle, &c);
-    if (status != FT_OK)
-        return status;
-    if (m_LinkDead)
-        return FT_IO_ERROR;
-    if (!queued)
-        return FT_INVALID_PARAMETER;
-    *queued = static_cast<DWORD>(Queued(*c));
-    return FT_OK;
+    return OnChannel(handle, [&](Channel& c) -> FT_STATUS {
+        if (!queued)
+            return FT_INVALID_PARAMETER;
+        *queued = static_cast<DWORD>(Queued(c));
+        return FT_OK;
+    });
 }
 
 FT_STATUS CSimAdapter::Read(FT_HANDLE handle, void* buffer, DWORD count, DWORD* got)
 {
-    std::lock_guard lock(m_Mutex);
-    Channel* c = nullptr;
-    FT_STATUS status = Lookup(handle, &c);
-    if (status != FT_OK)
-        return status;
-    if (m_LinkDead)
-        return FT_IO_ERROR;
-    if (!got || (!buffer && count > 0))
-        return FT_INVALID_PARAMETER;
-    size_t n = std::min<size_t>(count, Queued(*c));
-    if (n > 0)
-        std::memcpy(buffer, c->rx.data() + c->rxHead, n);
-    m_Trace.Record(Letter(static_cast<int>(c - m_Channels.data())), 'R', c->rx.data() + c->rxHead, n);
-    c->rxHead += n;
-    if (c->rxHead == c->rx.size()) {
-        c->rx.clear();
-        c->rxHead = 0;
-    }
-    c->stats.CountRead(n);
-    *got = static_cast<DWORD>(n);
-    return FT_OK;
+    return OnChannel(handle, [&](Channel& c) -> FT_STATUS {
+        if (!got || (!buffer && count > 0))
+            return FT_INVALID_PARAMETER;
+        size_t n = std::min<size_t>(count, Queued(c));
+        if (n > 0)
+            std::memcpy(buffer, c.rx.data() + c.rxHead, n);
+        m_Trace.Record(LetterOf(c), 'R', c.rx.data() + c.rxHead, n);
+        c.rxHead += n;
+        if (c.rxHead == c.rx.size())
+            DropQueued(c);
+        c.stats.CountRead(n);
+        *got = static_cast<DWORD>(n);
+        return FT_OK;
+    });
 }
 
 FT_STATUS CSimAdapter::Write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* written)
 {
-    std::lock_guard lock(m_Mutex);
-    Channel* c = nullptr;
-    FT_STATUS status = Lookup(handle, &c);
-    if (status != FT_OK)
-        return status;
-    if (m_LinkDead)
-        return FT_IO_ERROR;
-    if (!written || (!buffer && count > 0))
-        return FT_INVALID_PARAMETER;
-    *written = 0;
-    ++m_Writes;
-    if (m_Config->failAfterWrites && m_Writes > *m_Config->failAfterWrites) {
-        m_LinkDead = true;
-        return FT_IO_ERROR;
-    }
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    m_Trace.Record(Letter(static_cast<int>(c - m_Channels.data())), 'W', bytes, count);
-    c->stats.CountWrite(count);
-    if (m_Config->muteAfterWrites && m_Writes > *m_Config->muteAfterWrites) {
-        m_Scratch.clear();
-        c->engine.Write(bytes, count, m_Scratch);  // the pins still move; no answer comes back
-    } else {
-        c->engine.Write(bytes, count, c->rx);
-    }
-    *written = count;
-    return FT_OK;
+    return OnChannel(handle, [&](Channel& c) -> FT_STATUS {
+        if (!written || (!buffer && count > 0))
+            return FT_INVALID_PARAMETER;
+        *written = 0;
+        ++m_Writes;
+        if (m_Config->failAfterWrites && m_Writes > *m_Config->failAfterWrites) {
+            m_LinkDead = true;
+            return FT_IO_ERROR;
+        }
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        m_Trace.Record(LetterOf(c), 'W', bytes, count);
+        c.stats.CountWrite(count);
+        if (m_Config->muteAfterWrites && m_Writes > *m_Config->muteAfterWrites) {
+            m_Scratch.clear();
+            c.engine.Write(bytes, count, m_Scratch);  // the pins still move; no answer comes back
+        } else {
+            c.engine.Write(bytes, count, c.rx);
+        }
+        *written = count;
+        return FT_OK;
+    });
 }
 
 FT_STATUS CSimAdapter::SetUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize)
 {
-    std::lock_guard lock(m_Mutex);
-    Channel* c = nullptr;
-    FT_STATUS status = Lookup(handle, &c);
-    if (status != FT_OK)
-        return status;
-    if (m_LinkDead)
-        return FT_IO_ERROR;
-    // Transfer sizes are multiples of 64 from 64 bytes to 64 KiB; only the IN size matters.
-    if (inSize < 64 || inSize > 65536 || inSize % 64 != 0)
-        return FT_INVALID_PARAMETER;
-    c->inTransferSize = inSize;
-    c->outTransferSize = outSize;
-    c->rx.clear();  // data held in the driver is lost
-    c->rxHead = 0;
-    return FT_OK;
+    return OnChannel(handle, [&](Channel& c) -> FT_STATUS {
+        // Transfer sizes are multiples of 64 from 64 bytes to 64 KiB; only the IN size matters.
+        if (inSize < 64 || inSize > 65536 || inSize % 64 != 0)
+            return FT_INVALID_PARAMETER;
+        c.inTransferSize = inSize;
+        c.outTransferSize = outSize;
+        DropQueued(c);  // data held in the driver is lost
+        return FT_OK;
+    });
 }
 
 FT_STATUS CSimAdapter::SetChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventEnabled, UCHAR errorChar,
                                 UCHAR errorEnabled)
 {
-    std::lock_guard lock(m_Mutex);
-    Channel* c = nullptr;
-    FT_STATUS status = Lookup(handle, &c);
-    if (status != FT_OK)
-        return status;
-    if (m_LinkDead)
-        return FT_IO_ERROR;
-    c->eventChar = eventChar;
-    c->eventEnabled = eventEnabled;
-    c->errorChar = errorChar;
-    c->errorEnabled = errorEnabled;
-    return FT_OK;
+    return OnChannel(handle, [&](Channel& c) -> FT_STATUS {
+        c.eventChar = eventChar;
+        c.eventEnabled = eventEnabled;
+        c.errorChar = errorChar;
+        c.errorEnabled = errorEnabled;
+        return FT_OK;
+    });
 }
 
 FT_STATUS CSimAdapter::SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs)
 {
-    std::lock_guard lock(m_Mutex);
-    Channel* c = nullptr;
-    FT_STATUS status = Lookup(handle, &c);
-    if (status != FT_OK)
-        return status;
-    if (m_LinkDead)
-        return FT_IO_ERROR;
-    c->readTimeout = readMs;
-    c->writeTimeout = writeMs;
-    return FT_OK;
+    return OnChannel(handle, [&](Channel& c) -> FT_STATUS {
+        c.readTimeout = readMs;
+        c.writeTimeout = writeMs;
+        return FT_OK;
+    });
 }
 
 FT_STATUS CSimAdapter::SetLatencyTimer(FT_HANDLE handle, UCHAR ms)
 {
-    std::lock_guard lock(m_Mutex);
-    Channel* c = nullptr;
-    FT_STATUS status = Lookup(handle, &c);
-    if (status != FT_OK)
-        return status;
-    if (m_LinkDead)
-        return FT_IO_ERROR;
-    if (ms < 2)  // the latency timer runs from 2 to 255 ms
-        return FT_INVALID_PARAMETER;
-    c->latency = ms;
-    return FT_OK;
+    return OnChannel(handle, [&](Channel& c) -> FT_STATUS {
+        if (ms < 2)  // the latency timer runs from 2 to 255 ms
+            return FT_INVALID_PARAMETER;
+        c.latency = ms;
+        return FT_OK;
+    });
 }
 
 FT_STATUS CSimAdapter::SetBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode)
 {
-    std::lock_guard lock(m_Mutex);
-    Channel* c = nullptr;
-    FT_STATUS status = Lookup(handle, &c);
-    if (status != FT_OK)
-        return status;
-    if (m_LinkDead)
-        return FT_IO_ERROR;
-    if (!ValidBitMode(mode))
-        return FT_INVALID_PARAMETER;
-    c->engine.SetBitMode(mask, mode);
-    return FT_OK;
+    return OnChannel(handle, [&](Channel& c) -> FT_STATUS {
+        if (!ValidBitMode(mode))
+            return FT_INVALID_PARAMETER;
+        c.engine.SetBitMode(mask, mode);
+        return FT_OK;
+    });
 }
 
 _SIMCHANNELREPORT CSimAdapter::Report(int channel) const

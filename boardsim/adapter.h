@@ -94,9 +94,15 @@ private:
 
     // Finds the channel of a handle: FT_OK, FT_INVALID_HANDLE or FT_DEVICE_NOT_OPENED.
     FT_STATUS Lookup(FT_HANDLE handle, Channel** channel);
+    // What every call on a handle but FT_Close does first: takes the lock, finds the channel and
+    // refuses a dead link (FT_IO_ERROR); then returns body(channel).
+    template <typename Body> FT_STATUS OnChannel(FT_HANDLE handle, Body body);
+    static FT_HANDLE HandleOf(uint64_t generation, int index);
+    static void DropQueued(Channel& c);  // forgets the bytes waiting for FT_Read
     size_t Queued(const Channel& c) const { return c.rx.size() - c.rxHead; }
     void WriteStats();
     static char Letter(int index) { return static_cast<char>('A' + index); }
+    char LetterOf(const Channel& c) const { return Letter(static_cast<int>(&c - m_Channels.data())); }
 
     std::mutex m_Mutex;
     std::unique_ptr<_SIMCONFIG> m_Config;

@@ -180,11 +180,11 @@ private:
                 names += (names.empty() ? "" : ", ") + section;
             Fail("bsdl", Quote(config.bsdlPath) + " has no " + names);
         }
-        size_t length = 0;
-        if (!ReadBoundaryLength(config.bsdlPath, &length) || length == 0)
+        if (data.boundaryLength <= 0)
             Fail("bsdl", Quote(config.bsdlPath) + " has no usable BOUNDARY_LENGTH");
         std::string why;
-        config.layout = CBoundaryLayout::Build(data.pins, length, &why, &data.driveMask);
+        config.layout = CBoundaryLayout::Build(data.pins, static_cast<size_t>(data.boundaryLength), &why,
+                                               &data.driveMask);
         if (!config.layout)
             Fail("bsdl", Quote(config.bsdlPath) + ": " + why);
     }

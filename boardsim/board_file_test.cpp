@@ -3,31 +3,23 @@
 #include <gtest/gtest.h>
 
 #include "boardsim_test_support.h"
+#include "test_files.h"
 
 namespace qbxsim {
 namespace {
 
-using testing::TempDir;
+using testing::kIn1, testing::kOut1, testing::kIo1, testing::kIo2;
 
 class BoardFileTest : public ::testing::Test {
 protected:
-    void SetUp() override { m_Dir.Write("tiny.bsd", testing::TinyBsdlText()); }
-
+    void SetUp() override { qbxtest::WriteFile(m_Dir.File("tiny.bsd"), testing::TinyBsdlText()); }
     std::unique_ptr<_SIMCONFIG> Parse(const std::string& text, std::string* error)
     {
         return ParseBoardFile(text, m_Dir.File("board.json"), error);
     }
-    // The message for a board file whose only board is `board` (a JSON object body).
-    std::string ErrorFor(const std::string& board)
-    {
-        std::string error;
-        auto config = Parse(R"({"bsdl": "tiny.bsd", "boards": [)" + board + "]}", &error);
-        EXPECT_FALSE(config) << board;
-        return error;
-    }
     std::string Prefix() const { return "board file " + m_Dir.File("board.json") + ": "; }
 
-    TempDir m_Dir;
+    qbxtest::TempDir m_Dir;
 };
 
 TEST_F(BoardFileTest, FullBoardFileIsRead)
@@ -51,7 +43,6 @@ TEST_F(BoardFileTest, FullBoardFileIsRead)
     EXPECT_EQ(config->bsdlPath, m_Dir.File("tiny.bsd"));
     ASSERT_TRUE(config->layout);
     EXPECT_EQ(config->layout->Length(), 10u);
-    EXPECT_TRUE(config->adapterPresent);
     EXPECT_EQ(config->failAfterWrites, 12u);
     EXPECT_FALSE(config->muteAfterWrites);
     EXPECT_FALSE(config->bridgePresent);
@@ -61,23 +52,15 @@ TEST_F(BoardFileTest, FullBoardFileIsRead)
     const _SIMBOARDSPEC& b = config->boards[0];
     EXPECT_EQ(b.name, "first");
     EXPECT_EQ(b.chainAddress, 5);
-    ASSERT_EQ(b.idcodes.size(), 3u);
-    EXPECT_EQ(b.idcodes[0], 0x3E74E1CFu);
-    EXPECT_FALSE(b.idcodes[1]);
-    EXPECT_EQ(b.idcodes[2], 1u);
+    EXPECT_EQ(b.idcodes, (std::vector<std::optional<uint32_t>>{0x3E74E1CF, std::nullopt, 1}));
     EXPECT_EQ(b.pull, 0);
     EXPECT_EQ(b.tdoStuck, 1);
-    using testing::kIn1, testing::kOut1, testing::kIo1, testing::kIo2;
-    ASSERT_EQ(b.nets.size(), 2u);
-    EXPECT_EQ(b.nets[0], (std::vector<_SIMPINREF>{{0, kIn1}, {1, kOut1}}));
-    EXPECT_EQ(b.nets[1], (std::vector<_SIMPINREF>{{1, kIo1}, {2, kIo2}, {0, kIo1}}));
+    EXPECT_EQ(b.nets, (std::vector<std::vector<_SIMPINREF>>{{{0, kIn1}, {1, kOut1}}, {{1, kIo1}, {2, kIo2}, {0, kIo1}}}));
     EXPECT_EQ(b.opens, (std::vector<_SIMPINREF>{{1, kOut1}}));
     ASSERT_EQ(b.shorts.size(), 1u);
-    EXPECT_EQ(b.shorts[0].first, (_SIMPINREF{0, kIn1}));
-    EXPECT_EQ(b.shorts[0].second, (_SIMPINREF{2, kIo2}));
+    EXPECT_EQ(b.shorts[0], std::make_pair(_SIMPINREF{0, kIn1}, _SIMPINREF{2, kIo2}));
     ASSERT_EQ(b.stucks.size(), 1u);
-    EXPECT_EQ(b.stucks[0].first, (_SIMPINREF{2, kIo2}));
-    EXPECT_EQ(b.stucks[0].second, 1);
+    EXPECT_EQ(b.stucks[0], std::make_pair(_SIMPINREF{2, kIo2}, 1));
     ASSERT_EQ(config->oneWire.size(), 2u);
     EXPECT_EQ(config->oneWire[0].size(), 1u);
     EXPECT_EQ(config->boards[1].chainAddress, 1) << "default";
@@ -85,27 +68,33 @@ TEST_F(BoardFileTest, FullBoardFileIsRead)
     EXPECT_EQ(config->boards[1].tdoStuck, -1);
 }
 
-TEST_F(BoardFileTest, UnknownKeysAreNamedWithTheirPlace)
+// Every problem gives one message that names the key and where it is.
+TEST_F(BoardFileTest, ProblemsAreNamedWithTheirKey)
 {
-    EXPECT_EQ(ErrorFor(R"({"idcodes": ["0x1"], "faults": [{"open": "0:A1"}, {"shrt": ["0:A1", "0:B2"]}]})"),
-              Prefix() + "boards[0].faults[1]: unknown key \"shrt\"");
-    std::string error;
-    EXPECT_FALSE(Parse(R"({"bsdl": "tiny.bsd", "boards": [], "bsdll": 1})", &error));
-    EXPECT_EQ(error, Prefix() + "unknown key \"bsdll\"");
-    EXPECT_FALSE(Parse(R"({"bsdl": "tiny.bsd", "boards": [], "adapter": {"fail_after": 1}})", &error));
-    EXPECT_EQ(error, Prefix() + "adapter: unknown key \"fail_after\"");
-    EXPECT_EQ(ErrorFor(R"({"idcodes": [], "chain": 1})"), Prefix() + "boards[0]: unknown key \"chain\"");
-    EXPECT_EQ(ErrorFor(R"({"idcodes": ["0x1"], "faults": [{"open": "0:A1", "value": 1}]})"),
-              Prefix() + "boards[0].faults[0]: unknown key \"value\" (only a \"stuck\" fault has a value)");
-}
-
-TEST_F(BoardFileTest, MalformedValuesAreNamedWithTheirKey)
-{
-    struct Case {
-        const char* board;
-        const char* message;
+    qbxtest::WriteFile(m_Dir.File("empty.bsd"), "entity X is\nend X;\n");
+    const std::string top = R"({"bsdl": "tiny.bsd", "boards": [], )";
+    const std::pair<std::string, std::string> files[] = {
+        {top + R"("bsdll": 1})", "unknown key \"bsdll\""},
+        {top + R"("adapter": {"fail_after": 1}})", "adapter: unknown key \"fail_after\""},
+        {top + R"("adapter": {"fail_after_writes": -1}})", "adapter.fail_after_writes: must be null or a whole number"},
+        {top + R"("adapter": {"present": 1}})", "adapter.present: must be true or false"},
+        {top + R"("bridge": {"busy_reads": -2}})", "bridge.busy_reads: must be"},
+        {top + R"("bridge": []})", "bridge: must be an object"},
+        {R"({"boards": []})", "bsdl: missing"},
+        {R"({"bsdl": "tiny.bsd"})", "boards: missing"},
+        {R"({"bsdl": "tiny.bsd", "boards": {}})", "boards: must be an array"},
+        {R"({"bsdl": "nothere.bsd", "boards": []})", "bsdl: cannot read \"" + m_Dir.File("nothere.bsd") + "\""},
+        {R"({"bsdl": "empty.bsd", "boards": []})", "bsdl: \"" + m_Dir.File("empty.bsd") + "\" has no "},
+        {R"({"bsdl": "", "boards": []})", "bsdl: must be the name of a BSDL file"},
+        {"[]", "the file must hold one JSON object"},
+        {"{\"bsdl\": ", "not valid JSON"},
     };
-    const Case cases[] = {
+    const std::pair<const char*, const char*> boards[] = {
+        {R"({"idcodes": ["0x1"], "faults": [{"open": "0:A1"}, {"shrt": ["0:A1", "0:B2"]}]})",
+         "boards[0].faults[1]: unknown key \"shrt\""},
+        {R"({"idcodes": [], "chain": 1})", "boards[0]: unknown key \"chain\""},
+        {R"({"idcodes": ["0x1"], "faults": [{"open": "0:A1", "value": 1}]})",
+         "boards[0].faults[0]: unknown key \"value\" (only a \"stuck\" fault has a value)"},
         {R"({"idcodes": [], "chain_address": 16})", "boards[0].chain_address: must be a whole number from 0 to 15"},
         {R"({"idcodes": [], "chain_address": 1.0})", "boards[0].chain_address: must be a whole number from 0 to 15"},
         {R"({"idcodes": ["0x1", "0x12345G78"]})", "boards[0].idcodes[1]: must be a hexadecimal code"},
@@ -137,52 +126,21 @@ TEST_F(BoardFileTest, MalformedValuesAreNamedWithTheirKey)
         {R"({"idcodes": [], "onewire": {}})", "boards[0].onewire: must be an array"},
         {R"(7)", "boards[0]: must be an object"},
     };
-    for (const Case& c : cases) {
-        std::string error = ErrorFor(c.board);
-        EXPECT_EQ(error.rfind(Prefix() + c.message, 0), 0u) << "board " << c.board << "\ngave " << error;
-    }
-}
-
-TEST_F(BoardFileTest, TopLevelProblems)
-{
-    struct Case {
-        std::string text;
-        std::string message;
-    };
-    const Case cases[] = {
-        {"{\"boards\": []}", "bsdl: missing"},
-        {"{\"bsdl\": \"tiny.bsd\"}", "boards: missing"},
-        {"{\"bsdl\": \"tiny.bsd\", \"boards\": {}}", "boards: must be an array"},
-        {"{\"bsdl\": \"nothere.bsd\", \"boards\": []}", "bsdl: cannot read \"" + m_Dir.File("nothere.bsd") + "\""},
-        {"{\"bsdl\": \"\", \"boards\": []}", "bsdl: must be the name of a BSDL file"},
-        {"{\"bsdl\": \"tiny.bsd\", \"boards\": [], \"adapter\": {\"fail_after_writes\": -1}}",
-         "adapter.fail_after_writes: must be null or a whole number"},
-        {"{\"bsdl\": \"tiny.bsd\", \"boards\": [], \"adapter\": {\"present\": 1}}", "adapter.present: must be true or false"},
-        {"{\"bsdl\": \"tiny.bsd\", \"boards\": [], \"bridge\": {\"busy_reads\": -2}}", "bridge.busy_reads: must be"},
-        {"{\"bsdl\": \"tiny.bsd\", \"boards\": [], \"bridge\": []}", "bridge: must be an object"},
-        {"[]", "the file must hold one JSON object"},
-        {"{\"bsdl\": ", "not valid JSON"},
-    };
-    for (const Case& c : cases) {
+    std::vector<std::pair<std::string, std::string>> cases(std::begin(files), std::end(files));
+    for (const auto& [board, message] : boards)
+        cases.emplace_back(R"({"bsdl": "tiny.bsd", "boards": [)" + std::string(board) + "]}", message);
+    for (const auto& [text, message] : cases) {
         std::string error;
-        EXPECT_FALSE(Parse(c.text, &error)) << c.text;
-        EXPECT_EQ(error.rfind(Prefix() + c.message, 0), 0u) << c.text << "\ngave " << error;
+        EXPECT_FALSE(Parse(text, &error)) << text;
+        EXPECT_EQ(error.rfind(Prefix() + message, 0), 0u) << text << "\ngave " << error;
     }
-}
-
-TEST_F(BoardFileTest, BsdlWithoutBoundaryRegisterIsRefused)
-{
-    m_Dir.Write("empty.bsd", "entity X is\nend X;\n");
-    std::string error;
-    EXPECT_FALSE(Parse(R"({"bsdl": "empty.bsd", "boards": []})", &error));
-    EXPECT_NE(error.find("bsdl: \"" + m_Dir.File("empty.bsd") + "\" has no "), std::string::npos) << error;
 }
 
 TEST_F(BoardFileTest, FilesAreReadRelativeToTheBoardFile)
 {
-    std::string path = m_Dir.Write("board.json", R"({"bsdl": "tiny.bsd", "boards": [{"idcodes": ["0x3E74E1CF"]}]})");
+    qbxtest::WriteFile(m_Dir.File("board.json"), R"({"bsdl": "tiny.bsd", "boards": [{"idcodes": ["0x3E74E1CF"]}]})");
     std::string error;
-    auto config = LoadBoardFile(path, &error);
+    auto config = LoadBoardFile(m_Dir.File("board.json"), &error);
     ASSERT_TRUE(config) << error;
     EXPECT_EQ(config->bsdlPath, m_Dir.File("tiny.bsd"));
     EXPECT_FALSE(LoadBoardFile(m_Dir.File("none.json"), &error));

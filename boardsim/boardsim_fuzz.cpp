@@ -10,24 +10,17 @@
 #include "board_file.h"
 #include "boardsim_test_support.h"
 #include "mpsse.h"
+#include "test_files.h"
 #include "wiring.h"
 
 namespace {
 
-class ConductingSwitch : public qbxsim::OneWireDevice {
-public:
-    uint64_t Rom() const override { return 0x20; }
-    void PowerOn() override {}
-    bool Reset() override { return true; }
-    bool Slot(bool masterBit) override { return masterBit; }
-    bool JtagSwitchConducts() const override { return true; }
-};
-
-const qbxsim::testing::TempDir& Folder()
+// The folder of the board files: it holds tiny.bsd.
+const qbxtest::TempDir& Folder()
 {
-    static const qbxsim::testing::TempDir dir;
+    static const qbxtest::TempDir dir;
     static const bool written = [] {
-        dir.Write("tiny.bsd", qbxsim::testing::TinyBsdlText());
+        qbxtest::WriteFile(dir.File("tiny.bsd"), qbxsim::testing::TinyBsdlText());
         return true;
     }();
     (void)written;
@@ -36,7 +29,7 @@ const qbxsim::testing::TempDir& Folder()
 
 void RunCommands(const uint8_t* data, size_t size)
 {
-    auto layout = qbxsim::testing::TinyLayout(Folder());
+    auto layout = qbxsim::testing::TinyLayout();
     if (!layout)
         return;
     qbxsim::_SIMBOARDSPEC spec;
@@ -44,7 +37,7 @@ void RunCommands(const uint8_t* data, size_t size)
     spec.nets = {{{0, 1}, {1, 0}, {2, 2}}};
     spec.shorts = {{{0, 3}, {2, 3}}};
     std::vector<std::unique_ptr<qbxsim::OneWireDevice>> wire;
-    wire.push_back(std::make_unique<ConductingSwitch>());
+    wire.push_back(std::make_unique<qbxsim::testing::ConductingSwitch>());
     std::vector<std::unique_ptr<qbxsim::CSimBoard>> boards;
     boards.push_back(std::make_unique<qbxsim::CSimBoard>(spec, layout, std::move(wire)));
     qbxsim::OneWireBus bus;

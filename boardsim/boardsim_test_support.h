@@ -1,13 +1,9 @@
-// Helpers shared by the adapter-side tests: a temporary folder, a small BSDL device written in
-// the layout the reader expects, and a driver that walks a JTAG chain through its TAP states.
+// Helpers shared by the adapter-side tests: a small BSDL device written in the layout the reader
+// expects, and a driver that walks a JTAG chain through its TAP states.
 #pragma once
 
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,45 +11,18 @@
 #include "bsdl.h"
 #include "chain.h"
 #include "fpga.h"
+#include "onewire.h"
 
 namespace qbxsim::testing {
 
-// A folder under the system's temporary folder, removed with everything in it at the end.
-class TempDir {
+// A 1-Wire device that answers every reset and whose JTAG switch always conducts.
+class ConductingSwitch : public OneWireDevice {
 public:
-    TempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qbxsim-test-XXXXXX").string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()))
-            m_Path = buffer.data();
-    }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        if (!m_Path.empty())
-            std::filesystem::remove_all(m_Path, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& Path() const { return m_Path; }
-    std::string File(const std::string& name) const { return m_Path + "/" + name; }
-    std::string Write(const std::string& name, const std::string& content) const
-    {
-        std::string path = File(name);
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
-    std::string Read(const std::string& name) const
-    {
-        std::ifstream in(File(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
-private:
-    std::string m_Path;
+    uint64_t Rom() const override { return 0x20; }
+    void PowerOn() override {}
+    bool Reset() override { return true; }
+    bool Slot(bool masterBit) override { return masterBit; }
+    bool JtagSwitchConducts() const override { return true; }
 };
 
 // A ten-cell device "TINY":
@@ -67,51 +36,28 @@ inline std::string TinyBsdlText()
 {
     return "entity TINY is\n"
            "generic (PHYSICAL_PIN_MAP : string := \"PKG\");\n"
-           "port(\n"
-           "  IN1 : in bit;\n"
-           "  OUT1 : out bit;\n"
-           "  IO1 : inout bit;\n"
-           "  IO2 : inout bit;\n"
-           "  TDI : in bit;\n"
-           "  TDO : out bit;\n"
-           "  TMS : in bit;\n"
-           "  TCK : in bit\n"
-           ");\n"
+           "port(IN1 : in bit; OUT1 : out bit; IO1 : inout bit; IO2 : inout bit;\n"
+           "     TDI : in bit; TDO : out bit; TMS : in bit; TCK : in bit\n);\n"
            "use STD_1149_1_2001.all;\n"
-           "attribute COMPONENT_CONFORMANCE of TINY : entity is \"STD_1149_1_2001\";\n"
            "attribute PIN_MAP of TINY : entity is PHYSICAL_PIN_MAP;\n"
-           "constant PKG : PIN_MAP_STRING :=\n"
-           "  \"IN1:A1, OUT1:B2, IO1:C3, IO2:AA14, \" &\n"
-           "  \"TDI:D1, TDO:D2, TMS:D3, TCK:D4\";\n"
+           "constant PKG : PIN_MAP_STRING := \"IN1:A1, OUT1:B2, IO1:C3, IO2:AA14, TDI:D1, TDO:D2, TMS:D3, TCK:D4\";\n"
            "attribute INSTRUCTION_LENGTH of TINY : entity is 8;\n"
            "attribute BOUNDARY_LENGTH of TINY : entity is 10;\n"
            "attribute BOUNDARY_REGISTER of TINY : entity is \"0 (BC_1, IN1, input, X), \" &\n"
-           "  \"1 (BC_1, OUT1, output3, X, 2, 1, Z), \" &\n"
-           "  \"2 (BC_1, *, control, 1), \" &\n"
-           "  \"3 (BC_1, IO1, input, X), \" &\n"
-           "  \"4 (BC_1, IO1, output3, X, 5, 1, Z), \" &\n"
-           "  \"5 (BC_1, *, control, 1), \" &\n"
-           "  \"6 (BC_1, IO2, input, X), \" &\n"
-           "  \"7 (BC_1, IO2, output3, X, 8, 0, Z), \" &\n"
-           "  \"8 (BC_1, *, control, 0), \" &\n"
-           "  \"9 (BC_1, *, internal, X)\";\n"
+           "  \"1 (BC_1, OUT1, output3, X, 2, 1, Z), 2 (BC_1, *, control, 1), 3 (BC_1, IO1, input, X), \" &\n"
+           "  \"4 (BC_1, IO1, output3, X, 5, 1, Z), 5 (BC_1, *, control, 1), 6 (BC_1, IO2, input, X), \" &\n"
+           "  \"7 (BC_1, IO2, output3, X, 8, 0, Z), 8 (BC_1, *, control, 0), 9 (BC_1, *, internal, X)\";\n"
            "end TINY;\n";
 }
 
 enum TinyPort { kIn1 = 0, kOut1 = 1, kIo1 = 2, kIo2 = 3 };
 
 // The layout of TINY, read through the BSDL reader.
-inline std::shared_ptr<const CBoundaryLayout> TinyLayout(const TempDir& dir, std::string* error = nullptr)
+inline std::shared_ptr<const CBoundaryLayout> TinyLayout(std::string* error = nullptr)
 {
-    std::string path = dir.Write("tiny.bsd", TinyBsdlText());
     _BSDLDATA data;
-    size_t length = 0;
-    if (!ReadBsdl(path.c_str(), data) || !ReadBoundaryLength(path, &length)) {
-        if (error)
-            *error = "cannot read " + path;
-        return nullptr;
-    }
-    return CBoundaryLayout::Build(data.pins, length, error, &data.driveMask);
+    ReadBsdlText(TinyBsdlText().c_str(), data);
+    return CBoundaryLayout::Build(data.pins, static_cast<size_t>(data.boundaryLength), error, &data.driveMask);
 }
 
 // Walks a chain by single TCK pulses (or by Pulses groups when `grouped`): TMS moves and shifts
@@ -133,31 +79,27 @@ public:
             Clock(true, b != 0);
     }
     void Reset() { Tms({1, 1, 1, 1, 1}); }
-    // From Run-Test/Idle (or Test-Logic-Reset) into Shift-DR / Shift-IR.
-    void ToShiftDr() { Tms({0, 1, 0, 0}); }
+    void ToShiftDr() { Tms({0, 1, 0, 0}); }     // from Run-Test/Idle or Test-Logic-Reset
     void ToShiftIr() { Tms({0, 1, 1, 0, 0}); }
-    // From Exit1 through Update back to Run-Test/Idle.
-    void Update() { Tms({1, 0}); }
+    void Update() { Tms({1, 0}); }               // Exit1 -> Update -> Run-Test/Idle
 
-    // Shifts `bits` (LSB first, bit k = TDI on clock k); TMS high on the last clock when exit.
+    // Shifts `bits` (bit k = TDI on clock k); TMS high on the last clock when `exit`.
     std::vector<bool> Shift(const std::vector<bool>& bits, bool exit)
     {
         std::vector<bool> out;
         size_t body = exit && !bits.empty() ? bits.size() - 1 : bits.size();
-        size_t k = 0;
-        while (k < body) {
+        for (size_t k = 0; k < body;) {
             unsigned n = static_cast<unsigned>(std::min<size_t>(8, body - k));
-            if (m_Grouped) {
-                uint32_t in = 0;
+            uint32_t in = 0, tdo = 0;
+            for (unsigned i = 0; i < n; ++i)
+                in |= static_cast<uint32_t>(bits[k + i]) << i;
+            if (m_Grouped)
+                tdo = m_Chain.Pulses(n, in, false);
+            else
                 for (unsigned i = 0; i < n; ++i)
-                    in |= static_cast<uint32_t>(bits[k + i]) << i;
-                uint32_t tdo = m_Chain.Pulses(n, in, false);
-                for (unsigned i = 0; i < n; ++i)
-                    out.push_back((tdo >> i) & 1);
-            } else {
-                for (unsigned i = 0; i < n; ++i)
-                    out.push_back(Clock(bits[k + i], false));
-            }
+                    tdo |= static_cast<uint32_t>(Clock(bits[k + i], false)) << i;
+            for (unsigned i = 0; i < n; ++i)
+                out.push_back((tdo >> i) & 1);
             k += n;
         }
         if (body < bits.size())

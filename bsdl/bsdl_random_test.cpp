@@ -1,17 +1,11 @@
 // Bounded random input for the reader: mutated BSDL texts and plain garbage must read without a
-// crash or a hang and leave a consistent result.
+// crash or a hang and leave a consistent result; huge sections stay fast.
 #include "bsdl.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -27,30 +21,10 @@ const char* const kBase =
     "     \"3 (BC_1, TDO, output2, X), 11 (BC_1, AA7, input, 1)\";\r\n"
     "end DEV;\r\n";
 
-void CheckConsistent(const _BSDLDATA& d, const std::string& what)
-{
-    ASSERT_GE(d.boundaryLength, 0) << what;
-    ASSERT_LE(d.boundaryLength, 1 << 20) << what;
-    size_t bytes = static_cast<size_t>((d.boundaryLength - 1) / 8 + 1);
-    ASSERT_EQ(d.safeBits.size(), bytes) << what;
-    ASSERT_EQ(d.driveMask.size(), bytes) << what;
-    ASSERT_EQ(d.missingSections & ~0xFu, 0u) << what;
-    if (d.missingSections & BSDL_SECTION_PORTS) {
-        ASSERT_TRUE(d.pins.empty()) << what;
-    }
-    for (const _PINDESC& p : d.pins) {
-        ASSERT_FALSE(p.name.empty()) << what;
-        ASSERT_TRUE(p.dir >= 0 && p.dir <= 2) << what;
-        ASSERT_TRUE(p.safe >= -1 && p.safe <= 1) << what;
-        ASSERT_TRUE(p.disable >= -1 && p.disable <= 1) << what;
-    }
-}
-
 std::string Mutate(std::mt19937& rng, std::string text)
 {
     static const char special[] = "\"();:,& \t\r\n-*0123456789XABport_";
-    int edits = 1 + static_cast<int>(rng() % 8);
-    for (int i = 0; i < edits && !text.empty(); ++i) {
+    for (int edits = 1 + static_cast<int>(rng() % 8); edits > 0 && !text.empty(); --edits) {
         size_t at = rng() % text.size();
         switch (rng() % 6) {
         case 0:
@@ -65,12 +39,9 @@ std::string Mutate(std::mt19937& rng, std::string text)
         case 3:
             text[at] = static_cast<char>(rng() % 256);
             break;
-        case 4: {
-            size_t from = rng() % text.size();
-            size_t n = rng() % 64;
-            text.insert(at, text.substr(from, n));
+        case 4:
+            text.insert(at, text.substr(rng() % text.size(), rng() % 64));
             break;
-        }
         default:
             text.resize(at);
             break;
@@ -81,63 +52,33 @@ std::string Mutate(std::mt19937& rng, std::string text)
 
 }  // namespace
 
-TEST(BsdlRandom, MutatedTextsReadConsistently)
+TEST(BsdlRandom, MutatedTextsAndGarbageReadConsistently)
 {
     std::mt19937 rng(31337);
-    for (int i = 0; i < 3000; ++i) {
-        std::string text = Mutate(rng, kBase);
-        _BSDLDATA d;
-        ReadBsdlText(text.c_str(), d);
-        CheckConsistent(d, text);
-        if (HasFatalFailure())
-            return;
-    }
-}
-
-TEST(BsdlRandom, RandomBytes)
-{
-    std::mt19937 rng(99);
     for (int i = 0; i < 2000; ++i) {
-        std::string text(rng() % 512, '\0');
-        for (char& c : text)
-            c = static_cast<char>(1 + rng() % 255);
+        std::string text = Mutate(rng, kBase);
+        if (i % 4 == 0) {
+            text.assign(rng() % 512, '\0');
+            for (char& c : text)
+                c = static_cast<char>(1 + rng() % 255);
+        }
         _BSDLDATA d;
         ReadBsdlText(text.c_str(), d);
-        CheckConsistent(d, "random bytes");
-        if (HasFatalFailure())
-            return;
+        ASSERT_GE(d.boundaryLength, 0) << text;
+        ASSERT_LE(d.boundaryLength, 1 << 20) << text;
+        ASSERT_EQ(d.safeBits.size(), static_cast<size_t>((d.boundaryLength - 1) / 8 + 1)) << text;
+        ASSERT_EQ(d.driveMask.size(), d.safeBits.size()) << text;
+        ASSERT_EQ(d.missingSections & ~0xFu, 0u) << text;
+        ASSERT_TRUE(d.pins.empty() || !(d.missingSections & BSDL_SECTION_PORTS)) << text;
+        for (const _PINDESC& p : d.pins) {
+            ASSERT_FALSE(p.name.empty()) << text;
+            ASSERT_TRUE(p.dir >= 0 && p.dir <= 2) << text;
+            ASSERT_TRUE(p.safe >= -1 && p.safe <= 1 && p.disable >= -1 && p.disable <= 1) << text;
+        }
     }
 }
 
-TEST(BsdlRandom, MutatedExampleFilesReadLikeTheirText)
-{
-    std::ifstream in(std::string(QBX_SOURCE_DIR) + "/examples/a3pe3000.bsd", std::ios::binary);
-    std::string example((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ASSERT_GT(example.size(), 100000u);
-
-    std::string dirPattern = (fs::temp_directory_path() / "qbx-bsdl-random-XXXXXX").string();
-    fs::path dir = mkdtemp(dirPattern.data());
-    std::mt19937 rng(2424);
-    for (int i = 0; i < 30; ++i) {
-        std::string text = Mutate(rng, example);
-        if (i % 10 == 0)
-            text[rng() % text.size()] = '\0';  // NUL bytes end the text
-        fs::path file = dir / "mutated.bsd";
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
-        _BSDLDATA fromFile;
-        ASSERT_EQ(ReadBsdl(file.string().c_str(), fromFile), 1);
-        CheckConsistent(fromFile, "mutated example " + std::to_string(i));
-        _BSDLDATA fromText;
-        ReadBsdlText(text.c_str(), fromText);
-        ASSERT_EQ(fromFile.pins.size(), fromText.pins.size());
-        ASSERT_EQ(fromFile.safeBits, fromText.safeBits);
-        ASSERT_EQ(fromFile.driveMask, fromText.driveMask);
-        ASSERT_EQ(fromFile.missingSections, fromText.missingSections);
-    }
-    fs::remove_all(dir);
-}
-
-TEST(BsdlRandom, HugeLinesAndManySections)
+TEST(BsdlRandom, HugeLinesAndManyPorts)
 {
     // A 600 kB line of cell-like text without closing parentheses, and a port list of 40000
     // ports whose cells are all listed (a linear look-up per cell would take minutes).
@@ -146,25 +87,24 @@ TEST(BsdlRandom, HugeLinesAndManySections)
         cells += "7 (BC_1, ,, ";
     _BSDLDATA d;
     ReadBsdlText(cells.c_str(), d);
-    CheckConsistent(d, "huge register");
     EXPECT_EQ(d.missingSections, BSDL_SECTION_PORTS | BSDL_SECTION_PIN_MAP);
+    EXPECT_EQ(d.safeBits.size(), 303u);
 
     const int n = 40000;
-    std::string many = "port(";
-    for (int i = 0; i < n; ++i)
-        many += "P" + std::to_string(i) + " : inout bit; ";
-    many += ");\nattribute BOUNDARY_LENGTH of D : entity is " + std::to_string(3 * n) +
-            ";\nattribute BOUNDARY_REGISTER of D : entity is \"";
+    std::string ports;
+    std::string cellsOfPorts;
     for (int i = 0; i < n; ++i) {
         std::string name = "P" + std::to_string(i);
-        many += std::to_string(3 * i) + " (BC_1, " + name + ", input, X), " + std::to_string(3 * i + 1) + " (BC_1, " +
-                name + ", output3, X, " + std::to_string(3 * i + 2) + ", 0, Z), ";
+        ports += name + " : inout bit; ";
+        cellsOfPorts += std::to_string(3 * i) + " (BC_1, " + name + ", input, X), " + std::to_string(3 * i + 1) +
+                        " (BC_1, " + name + ", output3, X, " + std::to_string(3 * i + 2) + ", 0, Z), ";
     }
-    many += "\";";
     _BSDLDATA p;
-    ReadBsdlText(many.c_str(), p);
+    ReadBsdlText(("port(" + ports + ");\nattribute BOUNDARY_LENGTH of D : entity is " + std::to_string(3 * n) +
+                  ";\nattribute BOUNDARY_REGISTER of D : entity is \"" + cellsOfPorts + "\";")
+                     .c_str(),
+                 p);
     ASSERT_EQ(p.pins.size(), static_cast<size_t>(n));
-    EXPECT_EQ(p.pins.back().name, "P39999");
     EXPECT_EQ(p.pins.back().inCell, 3 * (n - 1));
     EXPECT_EQ(p.pins.back().ctrlCell, 3 * (n - 1) + 2);
 }

@@ -15,6 +15,15 @@ char ChannelLetter(int channel) { return static_cast<char>('A' + channel); }
 
 bool ValidTransferSize(ULONG size) { return size >= 64 && size <= 65536 && size % 64 == 0; }
 
+// The arguments of Read and Write; zeroes the count done. FT_OK when the call may go on.
+FT_STATUS CheckTransfer(LPVOID buffer, DWORD count, LPDWORD done)
+{
+    if (done == nullptr || (buffer == nullptr && count != 0))
+        return FT_INVALID_PARAMETER;
+    *done = 0;
+    return FT_OK;
+}
+
 }  // namespace
 
 ChipKind KindOf(uint16_t release)
@@ -107,11 +116,16 @@ bool CFtdiDriver::Channel::Poll()
     return true;
 }
 
-std::shared_ptr<CFtdiDriver::Channel> CFtdiDriver::Find(FT_HANDLE handle)
+CFtdiDriver::LockedChannel CFtdiDriver::Lock(FT_HANDLE handle)
 {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    auto found = m_Open.find(handle);
-    return found == m_Open.end() ? nullptr : found->second;
+    std::shared_ptr<Channel> channel;
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        auto found = m_Open.find(handle);
+        if (found != m_Open.end())
+            channel = found->second;
+    }
+    return LockedChannel(std::move(channel));
 }
 
 FT_HANDLE CFtdiDriver::HandleOf(const ChannelRecord& record)
@@ -258,22 +272,20 @@ FT_STATUS CFtdiDriver::Close(FT_HANDLE handle)
 
 FT_STATUS CFtdiDriver::ResetDevice(FT_HANDLE handle)
 {
-    auto channel = Find(handle);
+    LockedChannel channel = Lock(handle);
     if (!channel)
         return FT_INVALID_HANDLE;
-    std::lock_guard<std::mutex> lock(channel->mutex);
     channel->received.clear();
     return channel->usb->Reset() < 0 ? FT_IO_ERROR : FT_OK;
 }
 
 FT_STATUS CFtdiDriver::GetQueueStatus(FT_HANDLE handle, DWORD* waiting)
 {
-    auto channel = Find(handle);
+    LockedChannel channel = Lock(handle);
     if (!channel)
         return FT_INVALID_HANDLE;
     if (waiting == nullptr)
         return FT_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(channel->mutex);
     if (!channel->Poll())
         return FT_IO_ERROR;
     *waiting = static_cast<DWORD>(std::min<size_t>(channel->received.size(), UINT_MAX));
@@ -282,13 +294,11 @@ FT_STATUS CFtdiDriver::GetQueueStatus(FT_HANDLE handle, DWORD* waiting)
 
 FT_STATUS CFtdiDriver::Read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD got)
 {
-    auto channel = Find(handle);
+    LockedChannel channel = Lock(handle);
     if (!channel)
         return FT_INVALID_HANDLE;
-    if (got == nullptr || (buffer == nullptr && count != 0))
-        return FT_INVALID_PARAMETER;
-    *got = 0;
-    std::lock_guard<std::mutex> lock(channel->mutex);
+    if (FT_STATUS status = CheckTransfer(buffer, count, got); status != FT_OK)
+        return status;
     auto* out = static_cast<uint8_t*>(buffer);
     DWORD have = 0;
     auto take = [&] {
@@ -316,13 +326,11 @@ FT_STATUS CFtdiDriver::Read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWOR
 
 FT_STATUS CFtdiDriver::Write(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD written)
 {
-    auto channel = Find(handle);
+    LockedChannel channel = Lock(handle);
     if (!channel)
         return FT_INVALID_HANDLE;
-    if (written == nullptr || (buffer == nullptr && count != 0))
-        return FT_INVALID_PARAMETER;
-    *written = 0;
-    std::lock_guard<std::mutex> lock(channel->mutex);
+    if (FT_STATUS status = CheckTransfer(buffer, count, written); status != FT_OK)
+        return status;
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     DWORD done = 0;
     while (done < count) {
@@ -342,12 +350,11 @@ FT_STATUS CFtdiDriver::Write(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWO
 
 FT_STATUS CFtdiDriver::SetUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize)
 {
-    auto channel = Find(handle);
+    LockedChannel channel = Lock(handle);
     if (!channel)
         return FT_INVALID_HANDLE;
     if (!ValidTransferSize(inSize) || (outSize != 0 && !ValidTransferSize(outSize)))
         return FT_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(channel->mutex);
     // As with the vendor's driver, data held in the driver is lost.
     channel->received.clear();
     if (channel->usb->SetReadChunkSize(inSize) < 0)
@@ -360,10 +367,9 @@ FT_STATUS CFtdiDriver::SetUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG ou
 FT_STATUS CFtdiDriver::SetChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventEnabled, UCHAR errorChar,
                                 UCHAR errorEnabled)
 {
-    auto channel = Find(handle);
+    LockedChannel channel = Lock(handle);
     if (!channel)
         return FT_INVALID_HANDLE;
-    std::lock_guard<std::mutex> lock(channel->mutex);
     if (channel->usb->SetEventChar(eventChar, eventEnabled != 0) < 0)
         return FT_IO_ERROR;
     if (channel->usb->SetErrorChar(errorChar, errorEnabled != 0) < 0)
@@ -373,10 +379,9 @@ FT_STATUS CFtdiDriver::SetChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventEn
 
 FT_STATUS CFtdiDriver::SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs)
 {
-    auto channel = Find(handle);
+    LockedChannel channel = Lock(handle);
     if (!channel)
         return FT_INVALID_HANDLE;
-    std::lock_guard<std::mutex> lock(channel->mutex);
     channel->readTimeoutMs = readMs;
     // libusb takes 0 as "no limit": keep a limit on each single transfer.
     auto transferLimit = [](ULONG ms) {
@@ -388,21 +393,19 @@ FT_STATUS CFtdiDriver::SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs
 
 FT_STATUS CFtdiDriver::SetLatencyTimer(FT_HANDLE handle, UCHAR ms)
 {
-    auto channel = Find(handle);
+    LockedChannel channel = Lock(handle);
     if (!channel)
         return FT_INVALID_HANDLE;
     if (ms == 0)
         return FT_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(channel->mutex);
     return channel->usb->SetLatencyTimer(ms) < 0 ? FT_IO_ERROR : FT_OK;
 }
 
 FT_STATUS CFtdiDriver::SetBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode)
 {
-    auto channel = Find(handle);
+    LockedChannel channel = Lock(handle);
     if (!channel)
         return FT_INVALID_HANDLE;
-    std::lock_guard<std::mutex> lock(channel->mutex);
     return channel->usb->SetBitMode(mask, mode) < 0 ? FT_IO_ERROR : FT_OK;
 }
 

@@ -83,7 +83,22 @@ private:
         bool Poll();
     };
 
-    std::shared_ptr<Channel> Find(FT_HANDLE handle);
+    // The open channel behind a handle, locked while this object lives; empty for an unknown handle.
+    class LockedChannel {
+    public:
+        explicit LockedChannel(std::shared_ptr<Channel> channel) : m_Channel(std::move(channel))
+        {
+            if (m_Channel)
+                m_Lock = std::unique_lock<std::mutex>(m_Channel->mutex);
+        }
+        explicit operator bool() const { return m_Channel != nullptr; }
+        Channel* operator->() const { return m_Channel.get(); }
+
+    private:
+        std::shared_ptr<Channel> m_Channel;
+        std::unique_lock<std::mutex> m_Lock;
+    };
+    LockedChannel Lock(FT_HANDLE handle);
     FT_HANDLE HandleOf(const ChannelRecord& record);
 
     IFtdiBus& m_Bus;

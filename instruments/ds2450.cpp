@@ -40,20 +40,28 @@ int CDs2450::CheckCrc(uint16_t crc)
     return device == static_cast<uint16_t>(~crc) ? ONEWIRE_OK : ONEWIRE_CRC_ERROR;
 }
 
-int CDs2450::WriteMemory(const uint8_t bytes[8])
+int CDs2450::SendCommand(const uint8_t (&command)[3], uint16_t& crc)
 {
-    if (m_Master == nullptr)
-        return ONEWIRE_NO_HANDLE;
     int rc = m_Master->MatchRom(m_Rom);
     if (rc != ONEWIRE_OK)
         return rc;
-    const uint8_t command[3] = {DS2450_WRITE_MEMORY, 0x08, 0x00};
     for (uint8_t byte : command) {
         rc = m_Master->WriteByte(byte);
         if (rc != ONEWIRE_OK)
             return rc;
     }
-    uint16_t crc = Crc16(command);
+    crc = Crc16(command);
+    return ONEWIRE_OK;
+}
+
+int CDs2450::WriteMemory(const uint8_t bytes[8])
+{
+    if (m_Master == nullptr)
+        return ONEWIRE_NO_HANDLE;
+    uint16_t crc = 0;
+    int rc = SendCommand({DS2450_WRITE_MEMORY, 0x08, 0x00}, crc);
+    if (rc != ONEWIRE_OK)
+        return rc;
     for (int k = 0; k < 8; ++k) {
         rc = m_Master->WriteByte(bytes[k]);
         if (rc != ONEWIRE_OK)
@@ -89,33 +97,22 @@ int CDs2450::Convert()
 {
     if (m_Master == nullptr)
         return ONEWIRE_NO_HANDLE;
-    int rc = m_Master->MatchRom(m_Rom);
+    // Channels A-D, no preset of the results.
+    uint16_t crc = 0;
+    const int rc = SendCommand({DS2450_CONVERT, 0x0F, 0x00}, crc);
     if (rc != ONEWIRE_OK)
         return rc;
-    // Channels A-D, no preset of the results.
-    const uint8_t command[3] = {DS2450_CONVERT, 0x0F, 0x00};
-    for (uint8_t byte : command) {
-        rc = m_Master->WriteByte(byte);
-        if (rc != ONEWIRE_OK)
-            return rc;
-    }
-    return CheckCrc(Crc16(command));
+    return CheckCrc(crc);
 }
 
 int CDs2450::ReadResults(uint8_t bytes[8])
 {
     if (!IsValid())
         return ONEWIRE_NO_HANDLE;
-    int rc = m_Master->MatchRom(m_Rom);
+    uint16_t crc = 0;
+    int rc = SendCommand({DS2450_READ_MEMORY, 0x00, 0x00}, crc);
     if (rc != ONEWIRE_OK)
         return rc;
-    const uint8_t command[3] = {DS2450_READ_MEMORY, 0x00, 0x00};
-    for (uint8_t byte : command) {
-        rc = m_Master->WriteByte(byte);
-        if (rc != ONEWIRE_OK)
-            return rc;
-    }
-    uint16_t crc = Crc16(command);
     for (int k = 0; k < 8; ++k) {
         rc = m_Master->ReadByte(bytes[k]);
         if (rc != ONEWIRE_OK)

@@ -53,6 +53,9 @@ public:
     std::array<float, 4> m_Volts{};
 
 private:
+    // Selects the device (match ROM) and sends a three-byte command; crc gets the CRC-16 of the
+    // command, from which the device's CRC of the transfer goes on.
+    int SendCommand(const uint8_t (&command)[3], uint16_t& crc);
     // Checks the complemented CRC-16 the device sends (two bytes, low first) against crc.
     int CheckCrc(uint16_t crc);
 };

@@ -2,127 +2,65 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
-namespace fs = std::filesystem;
+#include "test_files.h"
 
-namespace {
-
-std::string ReadAll(const fs::path& path)
+TEST(Clock, FakeClockMakesTimeOutsInstantAndIntervalsSurviveTheWrap)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-struct TempDir {
-    fs::path path;
-    TempDir()
     {
-        std::string pattern = (fs::temp_directory_path() / "qbx-platform-XXXXXX").string();
-        path = mkdtemp(pattern.data());
+        platform::FakeClock clock(5, 0xFFFFFFF0u);
+        platform::ScopedClock installed(clock);
+        uint32_t start = platform::TickCountMs();
+        EXPECT_EQ(start, 0xFFFFFFF0u);
+        platform::SleepMs(100);
+        EXPECT_EQ(platform::TickCountMs() - start, 105u);
+        EXPECT_EQ(clock.Slept(), 100u);
     }
-    ~TempDir() { fs::remove_all(path); }
-};
-
-}  // namespace
-
-TEST(Clock, FakeClockMakesTimeOutsInstant)
-{
-    platform::FakeClock clock(5, 1000);
-    platform::ScopedClock installed(clock);
-    uint32_t start = platform::TickCountMs();
-    EXPECT_EQ(start, 1000u);
-    platform::SleepMs(100);
-    EXPECT_EQ(platform::TickCountMs() - start, 105u);
-    EXPECT_EQ(clock.Slept(), 100u);
-}
-
-TEST(Clock, IntervalsSurviveTheWrapOfTheCounter)
-{
-    platform::FakeClock clock(0, 0xFFFFFFF0u);
-    platform::ScopedClock installed(clock);
-    uint32_t start = platform::TickCountMs();
-    platform::SleepMs(0x20);
-    EXPECT_EQ(platform::TickCountMs() - start, 0x20u);
-}
-
-TEST(Clock, RealClockAdvancesAcrossASleep)
-{
+    // The real clock again, once the fake one is gone.
     uint32_t start = platform::TickCountMs();
     platform::SleepMs(15);
     EXPECT_GE(platform::TickCountMs() - start, 15u);
 }
 
-TEST(Format, PrintsLikePrintf)
+TEST(Text, FormatAndTheMessageBox)
 {
     EXPECT_EQ(platform::Format("%s=%d %08X", "x", 12, 0x3E74E1CFu), "x=12 3E74E1CF");
-    EXPECT_EQ(platform::Format("%s", ""), "");
-    std::string big(5000, 'a');
-    EXPECT_EQ(platform::Format("[%s]", big.c_str()).size(), 5002u);
-}
-
-TEST(MessageBox, FramesIconWordAndEveryLine)
-{
-    std::string box = platform::FormatMessageBox("Test Board FAIL\nsee console", platform::BoxIcon::Error);
-    EXPECT_EQ(box,
+    EXPECT_EQ(platform::Format("[%s]", std::string(5000, 'a').c_str()).size(), 5002u);
+    EXPECT_EQ(platform::FormatMessageBox("Test Board FAIL\nsee console", platform::BoxIcon::Error),
               "+-----------------+\r\n"
               "| ERROR           |\r\n"
               "+-----------------+\r\n"
               "| Test Board FAIL |\r\n"
               "| see console     |\r\n"
               "+-----------------+\r\n");
-    std::string info = platform::FormatMessageBox("ok", platform::BoxIcon::Info);
-    EXPECT_NE(info.find("| INFO |\r\n"), std::string::npos);
-    EXPECT_NE(info.find("| ok   |\r\n"), std::string::npos);
-}
-
-TEST(MessageBox, DoesNotWaitWhenInputIsNotATerminal)
-{
-    // ctest runs us without a terminal on standard input: the box must return at once.
+    // ctest runs us without a terminal on standard input: the box is shown and returns at once.
     testing::internal::CaptureStdout();
-    platform::MessageBox("Test Board SUCCESS\ngenerated file x", platform::BoxIcon::Info);
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Test Board SUCCESS"), std::string::npos);
-    EXPECT_NE(out.find("generated file x"), std::string::npos);
+    platform::MessageBox("ok", platform::BoxIcon::Info);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\r\n+------+\r\n| INFO |\r\n+------+\r\n| ok   |\r\n+------+\r\n");
 }
 
-TEST(Paths, JoinAndStrip)
+TEST(Paths, JoinStripAndDirName)
 {
     EXPECT_EQ(platform::JoinPath("out", "error.txt"), "out/error.txt");
     EXPECT_EQ(platform::JoinPath("out/", "error.txt"), "out/error.txt");
-    EXPECT_EQ(platform::StripTrailingSeparators("out///"), "out");
-    EXPECT_EQ(platform::StripTrailingSeparators("out"), "out");
-    EXPECT_EQ(platform::StripTrailingSeparators("/"), "/");
-    EXPECT_EQ(platform::StripTrailingSeparators("//"), "/");
-    EXPECT_EQ(platform::StripTrailingSeparators(""), "");
-    EXPECT_EQ(platform::DirName("a/b/c.txt"), "a/b");
-    EXPECT_EQ(platform::DirName("c.txt"), ".");
-    EXPECT_EQ(platform::DirName("/c.txt"), "/");
+    for (auto [folder, stripped] : {std::pair{"out///", "out"}, {"out", "out"}, {"/", "/"}, {"//", "/"}, {"", ""}})
+        EXPECT_EQ(platform::StripTrailingSeparators(folder), stripped) << folder;
+    for (auto [path, dir] : {std::pair{"a/b/c.txt", "a/b"}, {"c.txt", "."}, {"/c.txt", "/"}})
+        EXPECT_EQ(platform::DirName(path), dir) << path;
 }
 
-TEST(AtomicWrite, ReplacesTheFileAndLeavesNoTemporary)
+TEST(AtomicWrite, ReplacesTheFileLeavingNoTemporaryOrFailsCleanly)
 {
-    TempDir dir;
-    fs::path target = dir.path / "report.txt";
-    std::ofstream(target) << "old";
-    std::string content("line 1\r\nline\0 2\r\n", 17);
-    ASSERT_TRUE(platform::WriteFileAtomically(target.string(), content));
-    EXPECT_EQ(ReadAll(target), content);
-    int files = 0;
-    for ([[maybe_unused]] auto& entry : fs::directory_iterator(dir.path))
-        ++files;
-    EXPECT_EQ(files, 1);
-}
+    qbxtest::TempDir dir;
+    const std::string target = dir.File("report.txt");
+    qbxtest::WriteFile(target, "old");
+    const std::string content("line 1\r\nline\0 2\r\n", 17);
+    ASSERT_TRUE(platform::WriteFileAtomically(target, content));
+    EXPECT_EQ(qbxtest::ReadFile(target), content);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 
-TEST(AtomicWrite, FailsCleanlyInAMissingFolder)
-{
-    TempDir dir;
     std::string error;
-    EXPECT_FALSE(platform::WriteFileAtomically((dir.path / "nope" / "r.txt").string(), "x", &error));
+    EXPECT_FALSE(platform::WriteFileAtomically(dir.File("nope/r.txt"), "x", &error));
     EXPECT_NE(error.find("temporary"), std::string::npos) << error;
 }

@@ -1,5 +1,5 @@
 // The chain operations and the ProASIC3 model against the board simulator, through the real
-// libusbwire.so: eight TAPs behind the chain address, the board's JTAG switch and its nets.
+// libusbwire.so: eight TAPs behind the chain address and the board's JTAG switch, and its nets.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -44,67 +44,64 @@ bool CellBit(const std::array<uint8_t, 303>& image, int cell)
 void SetCell(std::array<uint8_t, 303>& image, int cell, bool value)
 {
     const auto bit = static_cast<uint8_t>(1u << (cell % 8));
-    if (value)
-        image[static_cast<size_t>(cell) / 8] |= bit;
-    else
-        image[static_cast<size_t>(cell) / 8] &= static_cast<uint8_t>(~bit);
+    uint8_t& byte = image[static_cast<size_t>(cell) / 8];
+    byte = static_cast<uint8_t>(value ? byte | bit : byte & ~bit);
 }
 
-// A simulated board, powered, with both channels open and the FPGA models linked as the board
-// model links them: FPGA 7 first in the list (nearest the adapter's TDO), FPGA 0 last.
+// A simulated board, powered, its JTAG switch on, both channels open, and FPGA models linked as the
+// board model links them: FPGA 7 first in the list (nearest the adapter's TDO), FPGA 0 last.
 class ChainSim : public testing::Test {
 protected:
-    void Start(const json& file, size_t devices = 8, bool switchOn = true)
+    void Start(const json& file)
     {
-        m_BoardFile = WriteBoardFile(m_Dir, file);
-        UseSimulator(m_BoardFile);
+        UseSimulator(WriteBoardFile(m_Dir, file));
         ASSERT_EQ(OpenI2CChannel(m_I2C), 0) << "the simulator did not open: is libqbxsim.so built?";
         I2C_GPIODirection(m_I2C, 4, 1);
+        ASSERT_NO_FATAL_FAILURE(NextBoard());
+        ASSERT_TRUE(OpenJtag(m_Jtag));
+        for (size_t k = 0; k < m_Fpga.size(); ++k)
+            m_Fpga[k].m_Next = k > 0 ? &m_Fpga[k - 1] : nullptr;
+        m_Chain = {&m_Fpga[7], &m_Jtag, 1};
+    }
+
+    // Board power off and on (the simulator then puts the next board of the file in the socket),
+    // then the JTAG switch on: channel A output of every converter conducting.
+    void NextBoard()
+    {
+        I2C_GPIOWrite(m_I2C, 4, 0);
         ASSERT_EQ(I2C_GPIOWrite(m_I2C, 4, 1), 1);
         platform::SleepMs(10);
-        if (switchOn) {
-            ASSERT_TRUE(SwitchJtag(true));
-        }
-        ASSERT_TRUE(OpenJtag(m_Jtag));
-        Link(devices);
-    }
-
-    // Links FPGA models devices-1 .. 0 into the chain list.
-    void Link(size_t devices)
-    {
-        for (size_t k = 0; k < m_Fpga.size(); ++k)
-            m_Fpga[k].m_Next = (k > 0 && k < devices) ? &m_Fpga[k - 1] : nullptr;
-        m_Chain = {&m_Fpga[devices - 1], &m_Jtag, 1};
-    }
-
-    // Channel A of every converter: output on (the JTAG switch conducts) or off.
-    bool SwitchJtag(bool on)
-    {
         std::vector<_ROMID> converters;
         m_Master.ClearDevices();
-        if (m_Master.FindFamily(DS2450_FAMILY, converters, 30) == 0)
-            return false;
+        ASSERT_GT(m_Master.FindFamily(DS2450_FAMILY, converters, 30), 0);
         for (const _ROMID& rom : converters) {
             CDs2450 adc;
             adc.Attach(&m_Master, rom);
-            adc.m_Config[0] = on ? DS2450_WORD_OUTPUT_ON : DS2450_WORD_INPUT;
-            if (adc.WriteChannelConfig() != ONEWIRE_OK)
-                return false;
+            adc.m_Config[0] = DS2450_WORD_OUTPUT_ON;
+            ASSERT_EQ(adc.WriteChannelConfig(), ONEWIRE_OK);
         }
-        return true;
     }
 
-    // The cycle of the station: select on each device, IR scan, DR scan, merge, back to BYPASS.
-    void Cycle(int type, bool preload, size_t devices = 8)
+    // The station's cycle: select on each device (or only on FPGA only), IR scan, DR scan, merge,
+    // back to BYPASS.
+    void Cycle(int type, bool preload, int only = -1)
     {
-        for (size_t k = 0; k < devices; ++k)
-            m_Fpga[k].SelectRegister(type, preload);
-        ScanIR(m_Chain);
-        ScanDR(m_Chain);
-        for (size_t k = 0; k < devices; ++k) {
-            m_Fpga[k].MergeCapture();
-            m_Fpga[k].SelectBypass();
+        for (size_t k = 0; k < m_Fpga.size(); ++k)
+            if (only < 0 || static_cast<size_t>(only) == k)
+                m_Fpga[k].SelectRegister(type, preload);
+        ASSERT_TRUE(ScanIR(m_Chain));
+        ASSERT_TRUE(ScanDR(m_Chain));
+        for (CJtagStream* device = m_Chain.first; device != nullptr; device = device->m_Next) {
+            device->MergeCapture();
+            device->SelectBypass();
         }
+    }
+
+    std::vector<uint32_t> Codes()
+    {
+        std::vector<uint32_t> ids = {1};
+        ReadIdCodes(ids, m_Chain);
+        return ids;
     }
 
     void TearDown() override
@@ -116,7 +113,6 @@ protected:
     }
 
     TempDir m_Dir;
-    std::string m_BoardFile;
     void* m_I2C = nullptr;
     void* m_Jtag = nullptr;
     COneWireMaster m_Master{m_I2C};
@@ -126,229 +122,133 @@ protected:
 
 }  // namespace
 
-TEST_F(ChainSim, EightHealthyFpgasGiveEightCodes)
-{
-    Start(HealthyBoard(BsdlForTests(m_Dir)));
-    std::vector<uint32_t> ids;
-    ReadIdCodes(ids, m_Chain);
-    EXPECT_EQ(ids, std::vector<uint32_t>(8, kHealthy));
-    ReadIdCodes(ids, m_Chain);  // again, from Test-Logic-Reset
-    EXPECT_EQ(ids.size(), 8u);
-}
-
-TEST_F(ChainSim, CodesComeInListOrderFromTheDeviceNearestTdo)
+TEST_F(ChainSim, EachCodeLandsInItsOwnModelAndBypassedModelsKeepTheirImages)
 {
     std::vector<uint32_t> codes;
     for (int k = 0; k < 8; ++k)
         codes.push_back(DistinctCode(k));
     json file = HealthyBoard(BsdlForTests(m_Dir));
     FirstBoard(file)["idcodes"] = CodeList(codes);
-    Start(file);
-    std::vector<uint32_t> ids;
-    ReadIdCodes(ids, m_Chain);
-    ASSERT_EQ(ids.size(), 8u);
-    for (size_t i = 0; i < 8; ++i)
-        EXPECT_EQ(ids[i], codes[7 - i]) << "list position " << i;
-}
+    ASSERT_NO_FATAL_FAILURE(Start(file));
+    EXPECT_EQ(Codes(), std::vector<uint32_t>(codes.rbegin(), codes.rend())) << "list order: FPGA 7 first";
 
-TEST_F(ChainSim, ASevenDeviceChainGivesSevenCodes)
-{
-    json file = HealthyBoard(BsdlForTests(m_Dir));
-    FirstBoard(file)["idcodes"] = CodeList(std::vector<uint32_t>(7, kHealthy));
-    Start(file, 7);
-    std::vector<uint32_t> ids;
-    ReadIdCodes(ids, m_Chain);
-    EXPECT_EQ(ids, std::vector<uint32_t>(7, kHealthy));
-}
-
-TEST_F(ChainSim, AStuckHighTdoGivesNoCodes)
-{
-    json file = HealthyBoard(BsdlForTests(m_Dir));
-    FirstBoard(file)["tdo_stuck"] = 1;
-    Start(file);
-    std::vector<uint32_t> ids = {1};
-    ReadIdCodes(ids, m_Chain);
-    EXPECT_TRUE(ids.empty());
-}
-
-TEST_F(ChainSim, AStuckLowTdoGivesNoCodes)
-{
-    json file = HealthyBoard(BsdlForTests(m_Dir));
-    FirstBoard(file)["tdo_stuck"] = 0;
-    Start(file);
-    std::vector<uint32_t> ids = {1};
-    ReadIdCodes(ids, m_Chain);
-    EXPECT_TRUE(ids.empty());
-}
-
-TEST_F(ChainSim, TheChainAnswersOnlyOnItsAddressAndThroughItsSwitch)
-{
-    Start(HealthyBoard(BsdlForTests(m_Dir)), 8, false);
-    std::vector<uint32_t> ids;
-    ReadIdCodes(ids, m_Chain);
-    EXPECT_TRUE(ids.empty()) << "JTAG switch off";
-
-    ASSERT_TRUE(SwitchJtag(true));
-    ReadIdCodes(ids, m_Chain);
-    EXPECT_EQ(ids.size(), 8u);
-
-    _JTAGCHAIN other = m_Chain;
-    other.address = 2;
-    ReadIdCodes(ids, other);
-    EXPECT_TRUE(ids.empty()) << "chain address 2";
-    other.address = 0x101;  // only the low byte counts
-    ReadIdCodes(ids, other);
-    EXPECT_EQ(ids.size(), 8u);
-}
-
-TEST_F(ChainSim, AnIdcodeCycleLeavesEachDevicesCodeInItsModel)
-{
-    std::vector<uint32_t> codes;
-    for (int k = 0; k < 8; ++k)
-        codes.push_back(k == 5 ? kHealthy : DistinctCode(k));
-    json file = HealthyBoard(BsdlForTests(m_Dir));
-    FirstBoard(file)["idcodes"] = CodeList(codes);
-    Start(file);
-    Cycle(PA3_REG_IDCODE, false);
+    ASSERT_NO_FATAL_FAILURE(Cycle(PA3_REG_IDCODE, false));
     for (size_t k = 0; k < 8; ++k) {
         EXPECT_EQ(m_Fpga[k].m_IdCode, codes[k]) << "FPGA " << k;
-        EXPECT_EQ(m_Fpga[k].m_Instruction, 0xFFu);
+        EXPECT_EQ(m_Fpga[k].m_Instruction, CProAsic3::kBypass);
     }
-    // The TAPs now hold IDCODE; the identification read resets them first, so it still reads every
-    // device's code, not what the loaded instructions select.
-    Cycle(PA3_REG_BYPASS, false);
-    std::vector<uint32_t> ids;
-    ReadIdCodes(ids, m_Chain);
-    ASSERT_EQ(ids.size(), 8u);
-    for (size_t i = 0; i < 8; ++i)
-        EXPECT_EQ(ids[i], codes[7 - i]);
+    // The TAPs now hold BYPASS: the identification read resets them first.
+    ASSERT_NO_FATAL_FAILURE(Cycle(PA3_REG_BYPASS, false));
+    EXPECT_EQ(Codes(), std::vector<uint32_t>(codes.rbegin(), codes.rend()));
+
+    // One device selected at a time: the others take part with one bit and keep their images.
+    std::array<uint8_t, 303> image;
+    image.fill(0x5A);
+    for (CProAsic3& fpga : m_Fpga) {
+        fpga.m_IdCode = 0x11111111;
+        fpga.m_Bsr = image;
+    }
+    for (int selected : {3, 0, 7})
+        ASSERT_NO_FATAL_FAILURE(Cycle(PA3_REG_IDCODE, false, selected));
+    for (size_t k = 0; k < 8; ++k) {
+        EXPECT_EQ(m_Fpga[k].m_IdCode, k == 0 || k == 3 || k == 7 ? codes[k] : 0x11111111u) << "FPGA " << k;
+        EXPECT_EQ(m_Fpga[k].m_Bsr, image);
+    }
 }
 
-TEST_F(ChainSim, HealthyCodesThroughTheIdcodeRegister)
+TEST_F(ChainSim, EightHealthyFpgasGiveTheirCodeAndABrokenChainFewer)
 {
-    Start(HealthyBoard(BsdlForTests(m_Dir)));
-    Cycle(PA3_REG_IDCODE, false);
-    for (const CProAsic3& fpga : m_Fpga)
-        EXPECT_EQ(fpga.m_IdCode, kHealthy);
-    // The TAPs are back in Run-Test/Idle: a second cycle works the same.
-    for (CProAsic3& fpga : m_Fpga)
-        fpga.m_IdCode = 0;
-    Cycle(PA3_REG_IDCODE, false);
-    for (const CProAsic3& fpga : m_Fpga)
-        EXPECT_EQ(fpga.m_IdCode, kHealthy);
-}
-
-TEST_F(ChainSim, AChainOfOneDevice)
-{
+    // A sequence of boards, each put in the socket by the next power-up.
     json file = HealthyBoard(BsdlForTests(m_Dir));
-    FirstBoard(file)["idcodes"] = CodeList({DistinctCode(3)});
-    Start(file, 1);
-    std::vector<uint32_t> ids;
-    ReadIdCodes(ids, m_Chain);
-    EXPECT_EQ(ids, std::vector<uint32_t>{DistinctCode(3)});
-    Cycle(PA3_REG_IDCODE, false, 1);
+    json seven = FirstBoard(file), stuckHigh = FirstBoard(file), stuckLow = FirstBoard(file), one = FirstBoard(file);
+    seven["idcodes"] = CodeList(std::vector<uint32_t>(7, kHealthy));
+    stuckHigh["tdo_stuck"] = 1;
+    stuckLow["tdo_stuck"] = 0;
+    one["idcodes"] = CodeList({DistinctCode(3)});
+    file["boards"] = json::array({FirstBoard(file), seven, stuckHigh, stuckLow, one});
+    ASSERT_NO_FATAL_FAILURE(Start(file));
+    EXPECT_EQ(Codes(), std::vector<uint32_t>(8, kHealthy));
+    EXPECT_EQ(Codes(), std::vector<uint32_t>(8, kHealthy)) << "again, from Test-Logic-Reset";
+    for (int cycle = 0; cycle < 2; ++cycle) {  // each cycle ends in Run-Test/Idle, ready for the next
+        for (CProAsic3& fpga : m_Fpga)
+            fpga.m_IdCode = 0;
+        ASSERT_NO_FATAL_FAILURE(Cycle(PA3_REG_IDCODE, false));
+        for (const CProAsic3& fpga : m_Fpga)
+            EXPECT_EQ(fpga.m_IdCode, kHealthy);
+    }
+    ASSERT_NO_FATAL_FAILURE(NextBoard());
+    EXPECT_EQ(Codes(), std::vector<uint32_t>(7, kHealthy));
+    ASSERT_NO_FATAL_FAILURE(NextBoard());
+    EXPECT_EQ(Codes(), std::vector<uint32_t>()) << "TDO stuck high";
+    ASSERT_NO_FATAL_FAILURE(NextBoard());
+    EXPECT_EQ(Codes(), std::vector<uint32_t>()) << "TDO stuck low";
+    ASSERT_NO_FATAL_FAILURE(NextBoard());
+    EXPECT_EQ(Codes(), std::vector<uint32_t>{DistinctCode(3)});
+    m_Chain.first = &m_Fpga[0];  // a chain of one device
+    ASSERT_NO_FATAL_FAILURE(Cycle(PA3_REG_IDCODE, false, 0));
     EXPECT_EQ(m_Fpga[0].m_IdCode, DistinctCode(3));
 }
 
-TEST_F(ChainSim, BypassedDevicesTakeOneBitAndKeepTheirImages)
+TEST_F(ChainSim, ExtestDrivesTheDrivenCellsAndTakesTheCapturedOnes)
 {
-    std::vector<uint32_t> codes;
-    for (int k = 0; k < 8; ++k)
-        codes.push_back(DistinctCode(k));
-    json file = HealthyBoard(BsdlForTests(m_Dir));
-    FirstBoard(file)["idcodes"] = CodeList(codes);
-    Start(file);
-    for (CProAsic3& fpga : m_Fpga) {
-        fpga.m_IdCode = 0x11111111;
-        fpga.m_Bsr.fill(0x5A);
-    }
-    for (size_t selected : {size_t{3}, size_t{0}, size_t{7}}) {
-        m_Fpga[selected].SelectRegister(PA3_REG_IDCODE, false);
-        ScanIR(m_Chain);
-        ScanDR(m_Chain);
-        for (CProAsic3& fpga : m_Fpga) {
-            fpga.MergeCapture();
-            fpga.SelectBypass();
-        }
-        EXPECT_EQ(m_Fpga[selected].m_IdCode, codes[selected]) << "FPGA " << selected;
-    }
+    // A net from a port of FPGA 0 to a port of FPGA 1, on a board that pulls undriven nets low.
+    const std::string bsdl = BsdlForTests(m_Dir);
+    _BSDLDATA data;
+    ASSERT_EQ(ReadBsdl(bsdl.c_str(), data), 1);
+    std::vector<_PINDESC> ports;
+    for (const _PINDESC& pin : data.pins)
+        if (pin.dir == 2 && pin.outCell >= 0 && pin.ctrlCell >= 0 && pin.inCell >= 0 && ports.size() < 2)
+            ports.push_back(pin);
+    ASSERT_EQ(ports.size(), 2u) << "no two bidirectional ports in " << bsdl;
+    const _PINDESC& driver = ports[0];
+    const _PINDESC& receiver = ports[1];
+    json file = HealthyBoard(bsdl);
+    FirstBoard(file)["pull"] = 0;
+    FirstBoard(file)["nets"] = json::array({json::array({"0:$" + driver.name, "1:$" + receiver.name})});
+    ASSERT_NO_FATAL_FAILURE(Start(file));
+    std::array<std::array<uint8_t, 303>, 8> vector{};
     for (size_t k = 0; k < 8; ++k) {
-        if (k != 0 && k != 3 && k != 7) {
-            EXPECT_EQ(m_Fpga[k].m_IdCode, 0x11111111u) << "FPGA " << k;
-        }
-        EXPECT_EQ(m_Fpga[k].m_Bsr[0], 0x5A);
-        EXPECT_EQ(m_Fpga[k].m_Bsr[302], 0x5A);
+        m_Fpga[k].m_Bsdl = data;
+        std::copy_n(data.safeBits.begin(), std::min<size_t>(303, data.safeBits.size()), vector[k].begin());
+    }
+    SetCell(vector[1], receiver.ctrlCell, receiver.disable != 0);  // the receiver does not drive
+
+    // As the interconnection test drives a vector: SAMPLE/PRELOAD, then EXTEST.
+    const std::pair<bool, bool> steps[] = {{true, true}, {true, false}, {true, true}, {false, true}};
+    for (const auto& [enabled, value] : steps) {
+        SetCell(vector[0], driver.outCell, value);
+        SetCell(vector[0], driver.ctrlCell, enabled == (driver.disable == 0));
+        for (size_t k = 0; k < 8; ++k)
+            m_Fpga[k].m_Bsr = vector[k];
+        ASSERT_NO_FATAL_FAILURE(Cycle(PA3_REG_SAMPLE_PRELOAD, true));
+        ASSERT_NO_FATAL_FAILURE(Cycle(PA3_REG_EXTEST, false));
+        const bool net = enabled && value;  // an undriven net reads the pull level, 0
+        EXPECT_EQ(CellBit(m_Fpga[1].m_Bsr, receiver.inCell), net) << enabled << value;
+        EXPECT_EQ(CellBit(m_Fpga[0].m_Bsr, driver.inCell), net) << "the driver reads its own pin";
+        // The driven cells keep the vector's values.
+        EXPECT_EQ(CellBit(m_Fpga[0].m_Bsr, driver.outCell), value);
+        EXPECT_EQ(CellBit(m_Fpga[0].m_Bsr, driver.ctrlCell), CellBit(vector[0], driver.ctrlCell));
     }
 }
 
-// EXTEST over a net between two FPGAs: the driver's output cell drives, the receiver's input cell
-// captures, and the driven cells of the image are kept as they were.
-class ExtestSim : public ChainSim {
-protected:
-    void StartWithNet(int pull)
-    {
-        const std::string bsdl = BsdlForTests(m_Dir);
-        _BSDLDATA data;
-        ASSERT_EQ(ReadBsdl(bsdl.c_str(), data), 1);
-        // Two bidirectional ports with all three cells.
-        for (const _PINDESC& pin : data.pins) {
-            if (pin.dir == 2 && pin.outCell >= 0 && pin.ctrlCell >= 0 && pin.inCell >= 0 && pin.disable >= 0) {
-                if (m_Driver.name.empty())
-                    m_Driver = pin;
-                else if (m_Receiver.name.empty())
-                    m_Receiver = pin;
-            }
-        }
-        ASSERT_FALSE(m_Receiver.name.empty()) << "no two bidirectional ports in " << bsdl;
-        json file = HealthyBoard(bsdl);
-        FirstBoard(file)["pull"] = pull;
-        FirstBoard(file)["nets"] = json::array({json::array({"0:$" + m_Driver.name, "1:$" + m_Receiver.name})});
-        Start(file);
-        for (CProAsic3& fpga : m_Fpga) {
-            fpga.m_Bsdl = data;
-            std::copy_n(data.safeBits.begin(), std::min<size_t>(303, data.safeBits.size()), fpga.m_Bsr.begin());
-        }
-        // Whatever the safe image says, the receiver does not drive.
-        SetCell(m_Fpga[1].m_Bsr, m_Receiver.ctrlCell, m_Receiver.disable != 0);
-        for (size_t k = 0; k < 8; ++k)
-            m_Vector[k] = m_Fpga[k].m_Bsr;
-    }
-
-    // One vector as the interconnection test drives it: preload, then EXTEST.
-    void Drive(bool enabled, bool value)
-    {
-        std::array<uint8_t, 303>& image = m_Vector[0];
-        SetCell(image, m_Driver.outCell, value);
-        SetCell(image, m_Driver.ctrlCell, enabled ? m_Driver.disable == 0 : m_Driver.disable != 0);
-        for (size_t k = 0; k < 8; ++k)
-            m_Fpga[k].m_Bsr = m_Vector[k];
-        Cycle(PA3_REG_SAMPLE_PRELOAD, true);
-        Cycle(PA3_REG_EXTEST, false);
-    }
-
-    _PINDESC m_Driver;
-    _PINDESC m_Receiver;
-    std::array<std::array<uint8_t, 303>, 8> m_Vector{};
-};
-
-TEST_F(ExtestSim, TheDrivenValueCrossesTheNet)
+TEST(JtagChannel, OpeningClosesWhatTheVariableHeldAndAFailureShowsTheBox)
 {
-    ASSERT_NO_FATAL_FAILURE(StartWithNet(1));
-    for (bool value : {false, true, false}) {
-        Drive(true, value);
-        EXPECT_EQ(CellBit(m_Fpga[1].m_Bsr, m_Receiver.inCell), value) << "receiver captures " << value;
-        EXPECT_EQ(CellBit(m_Fpga[0].m_Bsr, m_Driver.inCell), value) << "the driver reads its own pin";
-        // Driven cells keep the vector's values.
-        EXPECT_EQ(CellBit(m_Fpga[0].m_Bsr, m_Driver.outCell), value);
-        EXPECT_EQ(CellBit(m_Fpga[0].m_Bsr, m_Driver.ctrlCell), m_Driver.disable == 0);
-    }
-}
-
-TEST_F(ExtestSim, AnUndrivenNetReadsItsPull)
-{
-    ASSERT_NO_FATAL_FAILURE(StartWithNet(0));
-    Drive(true, true);
-    EXPECT_TRUE(CellBit(m_Fpga[1].m_Bsr, m_Receiver.inCell));
-    Drive(false, true);  // output disabled: the net floats to the pull level
-    EXPECT_FALSE(CellBit(m_Fpga[1].m_Bsr, m_Receiver.inCell));
+    TempDir dir;
+    UseSimulator(WriteBoardFile(dir, HealthyBoard(BsdlForTests(dir))));
+    void* handle = nullptr;
+    ASSERT_TRUE(OpenJtag(handle));
+    EXPECT_TRUE(OpenJtag(handle)) << "the simulator opens a channel only once: the first was closed";
+    void* other = nullptr;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(OpenJtag(other));  // channel B is taken
+    const std::string shown = testing::internal::GetCapturedStdout();
+    EXPECT_NE(shown.find(platform::FormatMessageBox("Error Open Device: FT2232H MiniModule B", platform::BoxIcon::Error)),
+              std::string::npos)
+        << shown;
+    EXPECT_EQ(other, nullptr);
+    CloseJtag(handle);
+    EXPECT_EQ(handle, nullptr);
+    CloseJtag(handle);
+    EXPECT_TRUE(OpenJtag(other));
+    CloseJtag(other);
 }

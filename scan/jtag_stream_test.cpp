@@ -1,17 +1,20 @@
-// The buffer work of a chain device: comparison with the image, the merge of captured bits, the
-// base's register selection.
+// The buffer work of a chain device: the comparison with its image, the merge of captured bits, and
+// what the base class selects and describes.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
 
 #include "jtag_stream.h"
 
 namespace {
 
+using Bytes = std::array<uint8_t, 4>;
+
 // A device with small buffers of its own, to exercise the base class.
 class SmallDevice : public CJtagStream {
 public:
-    explicit SmallDevice(int32_t family = JTAG_FAMILY_IR5, uint32_t length = 12)
+    SmallDevice(int32_t family, uint32_t length)
     {
         m_Family = family;
         m_Length = length;
@@ -21,58 +24,49 @@ public:
         m_Image = image.data();
         m_BufferBytes = static_cast<uint32_t>(shift.size());
     }
-    std::array<uint8_t, 4> shift{};
-    std::array<uint8_t, 4> mask{};
-    std::array<uint8_t, 4> capture{};
-    std::array<uint8_t, 4> image{};
+    Bytes shift{}, mask{}, capture{}, image{};
 };
 
 }  // namespace
 
-TEST(CompareImage, ATwelveBitRegisterCountsOnlyItsOwnBitsOfTheLastByte)
+TEST(CompareImage, CountsOnlyTheRegistersOwnBits)
 {
-    SmallDevice device(JTAG_FAMILY_IR5, 12);
-    device.image = {0x00, 0x00, 0xFF, 0xFF};
-    device.shift = {0x00, 0xF0, 0x00, 0x00};  // bits 12..15 are beyond the register
-    EXPECT_FALSE(device.CompareImage());
-    EXPECT_EQ(device.m_DiffCount, 0);
-    EXPECT_EQ(device.mask[1], 0x00);
-    EXPECT_EQ(device.mask[2], 0x00) << "bytes beyond the register are not compared";
+    struct Case {
+        int32_t family;
+        uint32_t length;
+        Bytes shift;
+        bool differs;
+        Bytes mask;
+    };
+    // The image holds ones in bytes 2 and 3, beyond every register here but the last.
+    for (const Case& c : {
+             Case{JTAG_FAMILY_IR5, 12, {0x00, 0xF0, 0, 0}, false, {}},  // bits 12..15 are not the register's
+             Case{JTAG_FAMILY_IR5, 12, {0x81, 0xF9, 0, 0}, true, {0x81, 0x09, 0, 0}},
+             Case{JTAG_FAMILY_IR8, 12, {0x00, 0xF0, 0, 0}, false, {}},
+             Case{JTAG_FAMILY_IR4, 12, {0x00, 0x0F, 0, 0}, false, {}},  // big-endian: the high bits hold it
+             Case{JTAG_FAMILY_IR4, 12, {0x00, 0x30, 0, 0}, true, {0x00, 0x30, 0, 0}},
+             Case{JTAG_FAMILY_IR5, 32, {0, 0, 0xFF, 0x7F}, true, {0, 0, 0, 0x80}},
+             Case{7, 12, {0x00, 0x00, 0, 0}, true, {}},  // an unknown class always differs
+         }) {
+        SmallDevice device(c.family, c.length);
+        device.image = {0x00, 0x00, 0xFF, 0xFF};
+        device.shift = c.shift;
+        EXPECT_EQ(device.CompareImage(), c.differs) << c.family << " " << c.length;
+        EXPECT_EQ(device.mask, c.mask) << c.family << " " << c.length;
+        int bits = 0;
+        for (uint8_t byte : c.mask)
+            bits += std::popcount(byte);
+        EXPECT_EQ(device.m_DiffCount, bits);
+    }
 
-    device.shift = {0x81, 0xF9, 0x00, 0x00};
-    EXPECT_TRUE(device.CompareImage());
-    EXPECT_EQ(device.mask[0], 0x81);
-    EXPECT_EQ(device.mask[1], 0x09);
-    EXPECT_EQ(device.m_DiffCount, 4);
-
-    // The same for the 8-bit instruction class; the big-endian class keeps the high bits instead.
-    SmallDevice ir8(JTAG_FAMILY_IR8, 12);
-    ir8.shift = {0x00, 0xF0, 0, 0};
-    EXPECT_FALSE(ir8.CompareImage());
-    SmallDevice ir4(JTAG_FAMILY_IR4, 12);
-    ir4.shift = {0x00, 0x0F, 0, 0};
-    EXPECT_FALSE(ir4.CompareImage());
-    ir4.shift = {0x00, 0x30, 0, 0};
-    EXPECT_TRUE(ir4.CompareImage());
-    EXPECT_EQ(ir4.mask[1], 0x30);
-    EXPECT_EQ(ir4.m_DiffCount, 2);
-}
-
-TEST(CompareImage, WithoutImageFalseAndWithUnknownFamilyTrue)
-{
-    SmallDevice device;
-    device.shift = {0xFF, 0xFF, 0, 0};
-    device.m_DiffCount = 7;
-    device.m_Image = nullptr;
-    EXPECT_FALSE(device.CompareImage());
-    EXPECT_EQ(device.m_DiffCount, 0);
-
-    SmallDevice unknown(7, 12);  // same bytes, unknown class
-    EXPECT_TRUE(unknown.CompareImage());
-
-    SmallDevice tooLong(JTAG_FAMILY_IR5, 33);  // does not fit the 4-byte buffers
+    SmallDevice tooLong(JTAG_FAMILY_IR5, 33);  // does not fit the buffers: nothing sound to compare
     EXPECT_TRUE(tooLong.CompareImage());
-    EXPECT_EQ(tooLong.m_DiffCount, 0);
+    SmallDevice noImage(JTAG_FAMILY_IR5, 12);
+    noImage.shift = {0xFF, 0xFF, 0, 0};
+    noImage.m_DiffCount = 7;
+    noImage.m_Image = nullptr;
+    EXPECT_FALSE(noImage.CompareImage());
+    EXPECT_EQ(noImage.m_DiffCount, 0);
 }
 
 TEST(MergeCapture, MaskedBitsKeepTheImageOthersTakeTheCapture)
@@ -82,25 +76,20 @@ TEST(MergeCapture, MaskedBitsKeepTheImageOthersTakeTheCapture)
     device.mask = {0xF0, 0x0F, 0x00, 0x00};
     device.shift = {0x55, 0x55, 0x11, 0x11};
     device.MergeCapture();
-    EXPECT_EQ(device.image, (std::array<uint8_t, 4>{0xA5, 0x5A, 0x77, 0x77}));
+    EXPECT_EQ(device.image, (Bytes{0xA5, 0x5A, 0x77, 0x77}));
 
-    device.m_Image = nullptr;  // nothing kept: nothing to merge, nothing touched
+    device.m_Image = nullptr;  // nothing kept: nothing merged
     device.MergeCapture();
-    EXPECT_EQ(device.image, (std::array<uint8_t, 4>{0xA5, 0x5A, 0x77, 0x77}));
+    EXPECT_EQ(device.image, (Bytes{0xA5, 0x5A, 0x77, 0x77}));
 }
 
-TEST(LoadImage, CopiesTheRegistersBytesOfTheShiftBuffer)
+TEST(BaseDevice, LoadsItsImageSelectsBypassWhateverTheTypeAndKnowsNoRegister)
 {
-    SmallDevice device(JTAG_FAMILY_IR5, 9);
+    SmallDevice device(JTAG_FAMILY_IR8, 9);
     device.shift = {1, 2, 3, 4};
     device.LoadImage();
-    EXPECT_EQ(device.image, (std::array<uint8_t, 4>{1, 2, 0, 0}));
-}
+    EXPECT_EQ(device.image, (Bytes{1, 2, 0, 0}));
 
-TEST(BaseDevice, SelectsBypassWhateverTheTypeAndKnowsNoRegister)
-{
-    SmallDevice device(JTAG_FAMILY_IR8, 12);
-    device.shift[0] = 0xFF;
     device.mask[0] = 0xFF;
     device.SelectRegister(0, true);
     EXPECT_EQ(device.m_Instruction, 0x0Fu);
@@ -109,31 +98,10 @@ TEST(BaseDevice, SelectsBypassWhateverTheTypeAndKnowsNoRegister)
     EXPECT_EQ(device.mask[0], 0);
     EXPECT_EQ(device.m_Image, nullptr);
 
-    _REGINFO info;
-    info.family = 5;
-    info.length = 77;
-    info.flag = 3;
-    info.buffer = device.image.data();
+    _REGINFO info{5, 77, 3, device.image.data()};
     device.GetRegInfo(1, info);
     EXPECT_EQ(info.family, -1);
     EXPECT_EQ(info.length, 0u);
     EXPECT_EQ(info.flag, 0);
     EXPECT_EQ(info.buffer, nullptr);
-}
-
-TEST(BaseDevice, OnlyAKnownFamilyWithARegisterThatFitsCanBeScanned)
-{
-    EXPECT_EQ(SmallDevice(JTAG_FAMILY_IR5).IrLength(), 5);
-    EXPECT_EQ(SmallDevice(JTAG_FAMILY_IR4).IrLength(), 4);
-    EXPECT_EQ(SmallDevice(JTAG_FAMILY_IR8).IrLength(), 8);
-    EXPECT_EQ(SmallDevice(3).IrLength(), 0);
-    EXPECT_EQ(SmallDevice(-1).IrLength(), 0);
-
-    EXPECT_TRUE(SmallDevice(JTAG_FAMILY_IR8, 32).IsScannable());
-    EXPECT_FALSE(SmallDevice(JTAG_FAMILY_IR8, 33).IsScannable());
-    EXPECT_FALSE(SmallDevice(JTAG_FAMILY_IR8, 0).IsScannable());
-    EXPECT_FALSE(SmallDevice(3, 8).IsScannable());
-    SmallDevice noBuffers;
-    noBuffers.m_Capture = nullptr;
-    EXPECT_FALSE(noBuffers.IsScannable());
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -12,122 +13,71 @@ namespace {
 TEST(ParseSerial, TakesWholeNumbersOfThirtyTwoBits)
 {
     uint32_t serial = 77;
-    EXPECT_TRUE(ParseSerial("0", serial));
-    EXPECT_EQ(serial, 0u);
-    EXPECT_TRUE(ParseSerial("  123\r", serial));
-    EXPECT_EQ(serial, 123u);
-    EXPECT_TRUE(ParseSerial("+0042", serial));
-    EXPECT_EQ(serial, 42u);
-    EXPECT_TRUE(ParseSerial("4294967295", serial));
-    EXPECT_EQ(serial, 4294967295u);
-
-    serial = 5;
-    for (const char* bad : {"", "   ", "4294967296", "99999999999999999999", "-1", "12abc", "1 2", "0x10", "+", "1.0", "abc"})
+    const std::pair<const char*, uint32_t> good[] = {{"0", 0}, {"  123\r", 123}, {"+0042", 42}, {"4294967295", 4294967295u}};
+    for (const auto& [text, value] : good) {
+        EXPECT_TRUE(ParseSerial(text, serial)) << text;
+        EXPECT_EQ(serial, value);
+    }
+    for (const char* bad : {"", "   ", "4294967296", "99999999999999999999", "-1", "12abc", "1 2", "0x10", "+", "1.0"})
         EXPECT_FALSE(ParseSerial(bad, serial)) << '"' << bad << '"';
-    EXPECT_EQ(serial, 5u);  // untouched by a refusal
+    EXPECT_EQ(serial, 4294967295u);  // untouched by a refusal
 }
 
 TEST(ParseCurrent, TakesFiniteDecimalNumbers)
 {
     double current = 0;
-    EXPECT_TRUE(ParseCurrent("0.4", current));
-    EXPECT_EQ(current, 0.4);  // exactly the bound the station compares with
-    EXPECT_TRUE(ParseCurrent(" .8\r", current));
-    EXPECT_EQ(current, 0.8);
-    EXPECT_TRUE(ParseCurrent("5e-1", current));
-    EXPECT_EQ(current, 0.5);
-    EXPECT_TRUE(ParseCurrent("-2", current));
-    EXPECT_EQ(current, -2.0);
-
-    current = 9;
-    for (const char* bad : {"", "abc", "0.5A", "nan", "NAN", "inf", "-infinity", "0x1p-1", "1e999", "0,5", ".", "e5", "1..2"})
+    const std::pair<const char*, double> good[] = {{"0.4", 0.4}, {" .8\r", 0.8}, {"5e-1", 0.5}, {"-2", -2}};
+    for (const auto& [text, value] : good) {
+        EXPECT_TRUE(ParseCurrent(text, current)) << text;
+        EXPECT_EQ(current, value);  // exactly: the station compares with the bounds 0.4 and 0.8
+    }
+    for (const char* bad : {"", "abc", "0.5A", "nan", "inf", "-infinity", "0x1p-1", "1e999", "0,5", ".", "e5", "1..2"})
         EXPECT_FALSE(ParseCurrent(bad, current)) << '"' << bad << '"';
-    EXPECT_EQ(current, 9.0);
+    EXPECT_EQ(current, -2.0);
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// A dialogue over in-memory streams.
-class Dialogue : public ::testing::Test {
-protected:
-    void Feed(const std::string& text)
-    {
-        m_In.reset(std::tmpfile());
-        m_Out.reset(std::tmpfile());
-        ASSERT_TRUE(m_In && m_Out);
-        std::fwrite(text.data(), 1, text.size(), m_In.get());
-        std::rewind(m_In.get());
-        m_Input = std::make_unique<COperatorInput>(m_In.get(), m_Out.get());
-    }
-    std::string Shown()
-    {
-        std::fflush(m_Out.get());
-        std::rewind(m_Out.get());
-        std::string text;
-        char buffer[256];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, m_Out.get())) > 0)
-            text.append(buffer, n);
-        return text;
-    }
-
-    FilePtr m_In;
-    FilePtr m_Out;
-    std::unique_ptr<COperatorInput> m_Input;
-};
-
-TEST_F(Dialogue, AValidAnswerIsTakenAfterOnePrompt)
+// The dialogue over a temporary file of input; what it showed.
+std::string Dialogue(const std::string& input, const std::function<void(COperatorInput&)>& ask)
 {
-    Feed("17\r\n0.55\n");
-    uint32_t serial = 0;
-    double current = 0;
-    ASSERT_TRUE(m_Input->AskSerial("S? ", serial));
-    ASSERT_TRUE(m_Input->AskCurrent("I? ", current));
-    EXPECT_EQ(serial, 17u);
-    EXPECT_EQ(current, 0.55);
-    EXPECT_EQ(Shown(), "S? I? ");
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::tmpfile(), std::fclose), out(std::tmpfile(), std::fclose);
+    EXPECT_TRUE(in && out);
+    std::fwrite(input.data(), 1, input.size(), in.get());
+    std::rewind(in.get());
+    COperatorInput dialogue(in.get(), out.get());
+    ask(dialogue);
+    std::rewind(out.get());
+    std::string shown;
+    for (int c = std::fgetc(out.get()); c != EOF; c = std::fgetc(out.get()))
+        shown += static_cast<char>(c);
+    return shown;
 }
 
-TEST_F(Dialogue, ARefusedLineIsNamedAndThePromptShownAgain)
+TEST(OperatorDialogue, RefusedLinesAreNamedAndAskedAgainBlankLinesPassedOver)
 {
-    Feed("x1\n\n   \n2\nabc\u0007\n0.5\n");
     uint32_t serial = 0;
     double current = 0;
-    ASSERT_TRUE(m_Input->AskSerial("S? ", serial));
-    ASSERT_TRUE(m_Input->AskCurrent("I? ", current));
+    EXPECT_EQ(Dialogue("x1\n\n   \n2\r\nabc\a\n" + std::string(100000, '7') + "\n0.5\n",
+                       [&](COperatorInput& input) {
+                           ASSERT_TRUE(input.AskSerial("S? ", serial));
+                           ASSERT_TRUE(input.AskCurrent("I? ", current));
+                       }),
+              "S? Not a serial number: \"x1\" (enter 0 to 4294967295)\r\nS? "
+              "I? Not a current: \"abc?\" (enter amperes, e.g. 0.5)\r\nI? "
+              "Not a current: \"" + std::string(40, '7') + "...\" (enter amperes, e.g. 0.5)\r\nI? ");
     EXPECT_EQ(serial, 2u);
-    EXPECT_EQ(Shown(),
-              "S? Not a serial number: \"x1\" (enter 0 to 4294967295)\r\nS? "  // blank lines passed over
-              "I? Not a current: \"abc?\" (enter amperes, e.g. 0.5)\r\nI? ");
+    EXPECT_EQ(current, 0.5);
 }
 
-TEST_F(Dialogue, TheEndOfTheInputEndsEitherPrompt)
+TEST(OperatorDialogue, TheEndOfTheInputEndsEitherPrompt)
 {
-    Feed("");
     uint32_t serial = 3;
-    EXPECT_FALSE(m_Input->AskSerial("S? ", serial));
-    EXPECT_EQ(Shown(), "S? \r\n");
-
-    Feed("bad\n");
     double current = 0;
-    EXPECT_FALSE(m_Input->AskCurrent("I? ", current));
-    EXPECT_EQ(Shown(), "I? Not a current: \"bad\" (enter amperes, e.g. 0.5)\r\nI? \r\n");
-
-    Feed("8");  // a last line without its line end is still an answer
-    EXPECT_TRUE(m_Input->AskSerial("S? ", serial));
+    EXPECT_EQ(Dialogue("", [&](COperatorInput& input) { EXPECT_FALSE(input.AskSerial("S? ", serial)); }), "S? \r\n");
+    EXPECT_EQ(Dialogue("bad\n", [&](COperatorInput& input) { EXPECT_FALSE(input.AskCurrent("I? ", current)); }),
+              "I? Not a current: \"bad\" (enter amperes, e.g. 0.5)\r\nI? \r\n");
+    // A last line without its line end is still an answer.
+    EXPECT_EQ(Dialogue("8", [&](COperatorInput& input) { EXPECT_TRUE(input.AskSerial("S? ", serial)); }), "S? ");
     EXPECT_EQ(serial, 8u);
-}
-
-TEST_F(Dialogue, AVeryLongLineIsRefusedShortened)
-{
-    Feed(std::string(100000, '7') + "\n6\n");
-    uint32_t serial = 0;
-    ASSERT_TRUE(m_Input->AskSerial("S? ", serial));
-    EXPECT_EQ(serial, 6u);
-    EXPECT_EQ(Shown(), "S? Not a serial number: \"" + std::string(40, '7') + "...\" (enter 0 to 4294967295)\r\nS? ");
 }
 
 }  // namespace

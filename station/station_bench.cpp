@@ -18,7 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "e2e_support.h"
+#include "test_files.h"
 
 using namespace qbxtest;
 
@@ -45,7 +45,7 @@ StationRun RunOneBoard(const std::string& vectors, const TempDir& dir, const std
                    {"QBXSIM_BOARD", examples + "/boards/healthy.json"},
                    {"QBXSIM_STATS", stats},
                    {"QBXSIM_TRACE", std::nullopt}};
-    const ProcessResult r = RunProcess(StationPath(), options);
+    const ProcessResult r = RunProcess(BuiltProgram("Test_QBX_FPGA"), options);
     StationRun run;
     run.wall = r.seconds;
     if (r.status != 0 || r.out.find("Test Board SUCCESS") == std::string::npos) {

@@ -1,22 +1,23 @@
 // End to end: the built Test_QBX_FPGA, run as an operator would (arguments, typed input) against
 // the board simulator through the real libusbwire.so, in a temporary output folder. Each case
 // checks what the operator sees (console lines, boxes, exit status) and what the station leaves
-// in the output folder (error file, truth table, signed report).
-//
-// The boards are built here (a few nets across the chain and a small vector file), so that a board
-// takes a second or two; the example data of the source tree is run as the demo runs it.
+// in the output folder (error file, truth table, signed report). Cases that can share a run of the
+// program do: a sequence of boards is tested one after the other, as an operator would.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
+#include <map>
+#include <optional>
+#include <stdexcept>
 
-#include "datahash.h"
-#include "e2e_support.h"
+#include "bsdl.h"
 #include "platform.h"
-#include "report.h"
+#include "romid.h"
+#include "sim_board.h"
 
 using namespace qbxtest;
 using ::testing::HasSubstr;
@@ -26,46 +27,171 @@ namespace {
 
 const char* const kSerialPrompt = "Install board whith addr=1 and enter serial number (0=exit) ";
 const char* const kCurrentPrompt = "Insert Board Current (Ampere)= ";
-const char* const kUsage = "USE: Test_QBX_FPGA <bsd file> <vectors file> <ouptut path>\r\n";
 
 // Sensors of the test-support healthy board.
 const std::string kThermometer = "00080157A3B2";
 const std::string kAdc1 = "0000000C1D2E";
 const std::string kAdc2 = "0000000C1D2F";
 
-// The console as lines: the prompts (which have no line end) are counted and taken out.
-struct Console {
-    explicit Console(const std::string& raw)
+// The 1-Wire identity of a sensor as the station prints it.
+std::string SensorId(uint8_t family, const std::string& serialText, uint64_t offset = 0)
+{
+    return RomText(_ROMID::FromSerial(family, std::strtoull(serialText.c_str(), nullptr, 16) + offset));
+}
+
+// One FPGA pin as the board file and the vector file name it.
+struct PinRef {
+    int fpga = 0;
+    std::string pin;   // package pin, e.g. "G23"
+    std::string port;  // port name, e.g. "LNK48"
+    std::string Endpoint() const { return std::to_string(fpga) + ":" + pin; }
+};
+
+// A net: one driver, its receivers, and its value in every vector.
+struct TestNet {
+    PinRef driver;
+    std::vector<PinRef> receivers;
+    std::string bits;
+};
+
+// A board with nets across the chain and the vector file that tests them: N nets, L bits with
+// L = ceil(log2(N + 2)); net i carries the code i + 1 (most significant bit first) and then its
+// complement, so 2L vectors in the one group "NETS". Pins are taken from the BSDL file in table
+// order: every port with input, output and control cells and a package pin, except LOCKPLL. The
+// board file starts as one healthy board with these nets and no bridge busy reads.
+class StationScenario {
+public:
+    explicit StationScenario(int nets, int receivers = 1)
     {
-        std::string text = raw;
-        serialPrompts = Remove(text, kSerialPrompt);
-        currentPrompts = Remove(text, kCurrentPrompt);
+        _BSDLDATA data;
+        if (!ReadBsdl(m_Bsdl.c_str(), data))
+            throw std::runtime_error("cannot read " + m_Bsdl);
+        std::vector<const _PINDESC*> usable;
+        for (const _PINDESC& pin : data.pins)
+            if (pin.inCell >= 0 && pin.outCell >= 0 && pin.ctrlCell >= 0 && pin.row >= 0 && pin.name != "LOCKPLL")
+                usable.push_back(&pin);
+        if (usable.size() < static_cast<size_t>(nets * (1 + receivers)))
+            throw std::runtime_error("not enough pins in " + m_Bsdl);
+        int bits = 1;
+        while ((1 << bits) < nets + 2)
+            ++bits;
+        size_t next = 0;
+        auto take = [&](int fpga) { return PinRef{fpga, PinLabel(*usable[next]), usable[next++]->name}; };
+        nlohmann::json netList = nlohmann::json::array();
+        for (int i = 0; i < nets; ++i) {
+            TestNet net{take(i % 8), {}, ""};
+            nlohmann::json endpoints = nlohmann::json::array({net.driver.Endpoint()});
+            for (int r = 0; r < receivers; ++r) {
+                net.receivers.push_back(take((i + 1 + r) % 8));
+                endpoints.push_back(net.receivers.back().Endpoint());
+            }
+            for (int complement = 0; complement < 2; ++complement)
+                for (int b = bits - 1; b >= 0; --b)
+                    net.bits += static_cast<char>('0' + ((((i + 1) >> b) & 1) ^ complement));
+            netList.push_back(endpoints);
+            m_Nets.push_back(std::move(net));
+        }
+        m_BoardFile["bridge"]["busy_reads"] = 0;
+        Board()["nets"] = netList;
+    }
+
+    const TempDir& Dir() const { return m_Dir; }
+    const std::string& Bsdl() const { return m_Bsdl; }
+    const std::vector<TestNet>& Nets() const { return m_Nets; }
+    int VectorCount() const { return static_cast<int>(m_Nets.at(0).bits.size()); }
+    nlohmann::json& BoardFile() { return m_BoardFile; }
+    nlohmann::json& Board(size_t i = 0) { return m_BoardFile.at("boards").at(i); }
+
+    // Appends a copy of board 0 whose sensors' serial numbers are offset higher.
+    void AddBoard(uint64_t serialOffset)
+    {
+        nlohmann::json board = Board(0);
+        for (nlohmann::json& device : board["onewire"])
+            device["serial"] = SerialText(std::strtoull(device["serial"].get<std::string>().c_str(), nullptr, 16) + serialOffset);
+        m_BoardFile["boards"].push_back(board);
+    }
+
+    // The vector file: "<NETS>", "DRIVE:" with the drivers, "SENSOR:" with the receivers.
+    std::string VectorText() const
+    {
+        std::string drive, sense;
+        for (const TestNet& net : m_Nets) {
+            drive += std::to_string(net.driver.fpga) + "-" + net.driver.pin + " " + net.bits + "\r\n";
+            for (const PinRef& receiver : net.receivers)
+                sense += std::to_string(receiver.fpga) + "-" + receiver.pin + " " + net.bits + "\r\n";
+        }
+        return "# vectors of the test board\r\n<NETS>\r\nDRIVE:\r\n" + drive + "SENSOR:\r\n" + sense + "</NETS>\r\n";
+    }
+    std::string WriteVectors() const
+    {
+        WriteFile(m_Dir.File("nets.vec"), VectorText());
+        return m_Dir.File("nets.vec");
+    }
+    // A fresh output folder inside the scenario's folder.
+    std::string MakeOutput(const std::string& name = "out") const
+    {
+        std::filesystem::create_directories(m_Dir.File(name));
+        return m_Dir.File(name);
+    }
+
+    // Runs the station with these arguments against the board file as it is now.
+    ProcessResult Run(const std::vector<std::string>& args, const std::string& input,
+                      const std::map<std::string, std::optional<std::string>>& env = {}, bool stderrOnTerminal = false) const
+    {
+        ProcessOptions options;
+        options.args = args;
+        options.input = input;
+        options.env = {{"USBWIRE_DRIVER", SimulatorPath()}, {"QBXSIM_BOARD", WriteBoardFile(m_Dir, m_BoardFile)},
+                       {"QBXSIM_STATS", std::nullopt}, {"QBXSIM_TRACE", std::nullopt}};
+        for (const auto& [name, value] : env)
+            options.env[name] = value;
+        options.stderrOnTerminal = stderrOnTerminal;
+        return RunProcess(BuiltProgram("Test_QBX_FPGA"), options);
+    }
+
+    // The truth table the station writes for VectorText().
+    std::string ExpectedTruthTable() const
+    {
+        int width = 0;
+        for (const TestNet& net : m_Nets)
+            for (const PinRef& pin : net.receivers)
+                width = std::max({width, static_cast<int>(pin.pin.size()), static_cast<int>(net.driver.pin.size())});
+        std::string drive, sense;
+        for (const TestNet& net : m_Nets) {
+            drive += platform::Format("%d-%*s_O %s\r\n", net.driver.fpga, width, net.driver.pin.c_str(), net.bits.c_str());
+            for (const PinRef& pin : net.receivers)
+                sense += platform::Format("%d-%*s_I %s\r\n", pin.fpga, width, pin.pin.c_str(), net.bits.c_str());
+        }
+        return drive + sense;
+    }
+
+private:
+    TempDir m_Dir;
+    std::string m_Bsdl = BsdlForTests(m_Dir);
+    std::vector<TestNet> m_Nets;
+    nlohmann::json m_BoardFile = HealthyBoard(m_Bsdl);
+};
+
+size_t Occurrences(const std::string& text, const std::string& what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+        ++count;
+    return count;
+}
+
+// The console as lines, without the prompts (which have no line end) but with their count.
+struct Console {
+    explicit Console(std::string text)
+    {
+        for (const std::string prompt : {kSerialPrompt, kCurrentPrompt}) {
+            (prompt == kSerialPrompt ? serialPrompts : currentPrompts) = Occurrences(text, prompt);
+            for (size_t at = text.find(prompt); at != std::string::npos; at = text.find(prompt, at))
+                text.erase(at, prompt.size());
+        }
         lines = CrLfLines(text);
     }
-    static int Remove(std::string& text, const std::string& what)
-    {
-        int count = 0;
-        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at)) {
-            text.erase(at, what.size());
-            ++count;
-        }
-        return count;
-    }
     size_t Count(const std::string& line) const { return static_cast<size_t>(std::count(lines.begin(), lines.end(), line)); }
-    size_t CountPrefix(const std::string& prefix) const
-    {
-        return static_cast<size_t>(
-            std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
-    }
-    // The lines that start with prefix, in order.
-    std::vector<std::string> WithPrefix(const std::string& prefix) const
-    {
-        std::vector<std::string> found;
-        for (const std::string& l : lines)
-            if (l.rfind(prefix, 0) == 0)
-                found.push_back(l);
-        return found;
-    }
     // True when the given lines appear in this order (others may come between).
     bool InOrder(const std::vector<std::string>& expected) const
     {
@@ -77,126 +203,117 @@ struct Console {
     }
 
     std::vector<std::string> lines;
-    int serialPrompts = 0;
-    int currentPrompts = 0;
+    size_t serialPrompts = 0;
+    size_t currentPrompts = 0;
 };
+
+// What a run showed for each board: from one serial prompt to the next.
+std::vector<std::string> PerBoard(const std::string& out)
+{
+    std::vector<std::string> boards;
+    for (size_t at = out.find(kSerialPrompt); at != std::string::npos;) {
+        const size_t next = out.find(kSerialPrompt, at + 1);
+        boards.push_back(out.substr(at, next - at));
+        at = next;
+    }
+    return boards;
+}
+
+// The lines of a board's part of the console that were reported, not only printed.
+std::string Reported(const std::string& shown)
+{
+    static const char* const kPrinted[] = {"QBX 1 sensor id ", "QBX 1 adcsensor", "Vin=", "Vmem=", "Vmem_fault=", "I=", "Bus=",
+                                           "id=A3PE3000", "Temperature=", "Test Interconnections OK", "+", "|"};
+    std::string reported;
+    for (const std::string& line : Console(shown).lines)
+        if (!line.empty() && std::none_of(std::begin(kPrinted), std::end(kPrinted),
+                                          [&](const char* printed) { return line.rfind(printed, 0) == 0; }))
+            reported += line + "\r\n";
+    return reported;
+}
 
 std::string SuccessBox(const std::string& reportPath)
 {
     return platform::FormatMessageBox("Test Board SUCCESS\ngenerated file " + reportPath, platform::BoxIcon::Info);
 }
 
-std::string FailBox(const std::string& errorPath)
+std::string FailBox(const std::string& output)
 {
-    return platform::FormatMessageBox("Test Board FAIL\nsee console messages and\nfile " + errorPath + "\nfor vectors errors",
-                                      platform::BoxIcon::Error);
-}
-
-size_t Occurrences(const std::string& text, const std::string& what)
-{
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
-        ++count;
-    return count;
-}
-
-// The digest the station prints for a vector file: MD5 of its lines without their line ends.
-std::string VectorsDigest(const std::string& text)
-{
-    CDataHash hash;
-    EXPECT_TRUE(hash.Init());
-    for (const std::string& line : CrLfLines(text))
-        hash.AddString(line);
-    std::string digest;
-    EXPECT_TRUE(hash.GetHexString(digest));
-    return digest;
+    return platform::FormatMessageBox(
+        "Test Board FAIL\nsee console messages and\nfile " + output + "/error.txt\nfor vectors errors", platform::BoxIcon::Error);
 }
 
 std::vector<std::string> Reports(const std::string& folder)
 {
     std::vector<std::string> found;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind("QBX_", 0) == 0)
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().rfind("QBX_", 0) == 0)
             found.push_back(entry.path().string());
-    }
-    std::sort(found.begin(), found.end());
     return found;
 }
 
-// Runs qbx-verify-report on a report: its exit status.
-int VerifyReport(const std::string& path)
+// Checks a report's signature with qbx-verify-report.
+void ExpectVerified(const std::string& report)
 {
     ProcessOptions options;
-    options.args = {path};
-    const ProcessResult result = RunProcess(VerifyReportPath(), options);
-    if (result.status == 0) {
-        EXPECT_EQ(result.out.substr(0, 2), "OK") << result.err;
-    }
-    return result.status;
+    options.args = {report};
+    const ProcessResult result = RunProcess(BuiltProgram("qbx-verify-report"), options);
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_EQ(result.out.substr(0, 2), "OK");
 }
 
-// Every vector error expected of a board whose receivers read read(net, receiver, vector), one
-// line per wrong receiver, ordered as the station reports them (vector, then FPGA; the scenario
-// puts at most one compared pin on each FPGA).
-std::string ExpectedVectorErrors(const StationScenario& s, const std::function<int(size_t, size_t, int)>& read)
+// A run that ended as it should: status 0, nothing on standard error.
+void ExpectCleanEnd(const ProcessResult& r)
+{
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+}
+
+// The vector errors of a board whose receivers read read(net, vector) (the same on all receivers
+// of a net): one line per wrong receiver, as the station orders them (vector, then FPGA; the faults
+// here make at most one compared pin of each FPGA read wrong).
+std::string VectorErrors(const StationScenario& s, const std::function<int(size_t, int)>& read)
 {
     std::string text;
     for (int j = 0; j < s.VectorCount(); ++j) {
         std::vector<std::pair<int, std::string>> lines;
         for (size_t n = 0; n < s.Nets().size(); ++n) {
-            const TestNet& net = s.Nets()[n];
-            const int expected = net.bits[static_cast<size_t>(j)] - '0';
-            for (size_t r = 0; r < net.receivers.size(); ++r) {
-                const int value = read(n, r, j);
-                if (value != expected)
-                    lines.emplace_back(net.receivers[r].fpga, s.VectorError(j, net.receivers[r], value, expected));
-            }
+            const int expected = s.Nets()[n].bits[static_cast<size_t>(j)] - '0';
+            for (const PinRef& receiver : s.Nets()[n].receivers)
+                if (read(n, j) != expected)
+                    lines.emplace_back(receiver.fpga, platform::Format("Vector %d (abs=%d) NETS ERROR fpga %d pin:%s (%s) read=%d expected=%d\r\n",
+                                                                       j + 1, j, receiver.fpga, receiver.port.c_str(),
+                                                                       receiver.pin.c_str(), read(n, j), expected));
         }
         std::sort(lines.begin(), lines.end());
         for (const auto& line : lines)
-            text += line.second + "\r\n";
+            text += line.second;
     }
     return text;
 }
 
-int Bit(const TestNet& net, int j)
-{
-    return net.bits[static_cast<size_t>(j)] - '0';
-}
-
-void ExpectNoReport(const std::string& output)
-{
-    EXPECT_TRUE(Reports(output).empty());
-}
-
-// The output of a run that ended as it should: status 0, nothing on standard error.
-void ExpectCleanEnd(const ProcessResult& r)
-{
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.signal, 0);
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(r.err, "");
-}
-
-// ---- a passing board --------------------------------------------------------------------------
+}  // namespace
 
 TEST(StationEndToEnd, APassingBoardGetsItsSignedReportAndTheSuccessBox)
 {
     StationScenario s(4, 2);
-    const std::string vectors = s.WriteVectors();
     const std::string output = s.MakeOutput();
-    const ProcessResult r = s.Run(vectors, output + "//", "123\n0.5\n0\n");
-    ExpectCleanEnd(r);
+    // With standard error on a terminal the runs show their progress there.
+    const ProcessResult r = s.Run({s.Bsdl(), s.WriteVectors(), output + "//"}, "123\n0.5\n0\n", {}, true);
+    EXPECT_EQ(r.status, 0) << r.out;
+    const std::string last = std::to_string(s.VectorCount());
+    EXPECT_THAT(r.err, HasSubstr("Run 1 of 3: vector 1 of " + last));
+    EXPECT_THAT(r.err, HasSubstr("Run 3 of 3: vector " + last + " of " + last));
+    EXPECT_THAT(r.out, Not(HasSubstr("Run 1 of 3")));
 
     const Console console(r.out);
     const std::string thermometer = SensorId(0x10, kThermometer);
-    const std::string errorPath = output + "/error.txt";
-    const std::string reportPath = output + "/QBX_123_" + thermometer + ".txt";
-    const std::string digest = VectorsDigest(s.VectorText());
+    const std::string report = output + "/QBX_123_" + thermometer + ".txt";
+    const std::string digest = console.lines.at(0);  // "vectors=" and the vector file's digest
+    EXPECT_THAT(digest, ::testing::MatchesRegex("vectors=[0-9A-F]{32}"));
     EXPECT_TRUE(console.InOrder({
-        "vectors=" + digest,
-        "Output Error on " + errorPath + " file",
+        "Output Error on " + output + "/error.txt file",
         "Vectors TruTable on " + output + "/truetable.txt file",
         "QBX 1 sensor id " + thermometer,
         "QBX 1 adcsensor1 id " + SensorId(0x20, kAdc1),
@@ -208,502 +325,288 @@ TEST(StationEndToEnd, APassingBoardGetsItsSignedReportAndTheSuccessBox)
         "Test Interconnections OK",
     })) << r.out;
     EXPECT_EQ(console.Count("id=A3PE3000"), 8u);
-    EXPECT_EQ(console.CountPrefix("Vector "), 0u);
-    EXPECT_EQ(console.serialPrompts, 2);
-    EXPECT_EQ(console.currentPrompts, 1);
-    EXPECT_EQ(Occurrences(r.out, SuccessBox(reportPath)), 1u);
-
-    EXPECT_EQ(ReadFile(errorPath), "");
+    EXPECT_THAT(r.out, Not(HasSubstr("Vector ")));
+    EXPECT_EQ(console.serialPrompts, 2u);
+    EXPECT_EQ(console.currentPrompts, 1u);
+    EXPECT_EQ(Occurrences(r.out, SuccessBox(report)), 1u);
+    EXPECT_EQ(ReadFile(output + "/error.txt"), "");
     EXPECT_EQ(ReadFile(output + "/truetable.txt"), s.ExpectedTruthTable());
 
     // The report: eleven lines, the values the console showed, the signature verified.
-    ASSERT_EQ(Reports(output), std::vector<std::string>{reportPath});
-    const std::vector<std::string> report = CrLfLines(ReadFile(reportPath));
-    ASSERT_EQ(report.size(), 11u);
-    EXPECT_EQ(report[0], "0x" + thermometer + ",0x" + SensorId(0x20, kAdc1) + ",0x" + SensorId(0x20, kAdc2));
-    EXPECT_EQ(report[1], "Icc=0.500");
-    for (const char* prefix : {"Vin=", "Vmem=", "Vmem_fault=", "I=", "Bus="}) {
-        const std::vector<std::string> shown = console.WithPrefix(prefix);
-        ASSERT_EQ(shown.size(), 1u) << prefix;
-        EXPECT_NE(std::find(report.begin(), report.end(), shown[0]), report.end()) << shown[0];
-    }
-    EXPECT_EQ(report[4], "Vmem_fault=0");
-    EXPECT_EQ(report[6], "Bus=0");
-    EXPECT_EQ(report[7], "Temperature=24.50");
-    EXPECT_EQ(report[8], "vectors=" + digest);
-    EXPECT_EQ(report[9], "Test Interconnections OK");
-    EXPECT_EQ(VerifyReport(reportPath), 0);
+    ASSERT_EQ(Reports(output), std::vector<std::string>{report});
+    const std::vector<std::string> lines = CrLfLines(ReadFile(report));
+    ASSERT_EQ(lines.size(), 11u);
+    EXPECT_EQ(lines[0], "0x" + thermometer + ",0x" + SensorId(0x20, kAdc1) + ",0x" + SensorId(0x20, kAdc2));
+    EXPECT_EQ(lines[1], "Icc=0.500");
+    for (size_t i = 2; i <= 6; ++i)
+        EXPECT_EQ(console.Count(lines[i]), 1u) << lines[i];  // Vin, Vmem, Vmem_fault, I, Bus
+    EXPECT_EQ(lines[6], "Bus=0");
+    EXPECT_EQ(lines[7], "Temperature=24.50");
+    EXPECT_EQ(lines[8], digest);
+    EXPECT_EQ(lines[9], "Test Interconnections OK");
+    ExpectVerified(report);
 }
 
-TEST(StationEndToEnd, AVectorFileWithoutPinLinesPassesWithoutAnyScan)
+TEST(StationEndToEnd, EachFaultKindFailsItsBoardWithItsOwnMessagesAndEveryBoardIsSearchedAfresh)
 {
-    StationScenario s(1);
-    const std::string vectors = s.Dir().File("empty.vec");
-    std::ofstream(vectors, std::ios::binary) << "<NETS>\r\nDRIVE:\r\n</NETS>\r\n";
-    const std::string output = s.MakeOutput();
-    const ProcessResult r = s.Run(vectors, output, "7\n0.6\n0\n");
-    ExpectCleanEnd(r);
-    EXPECT_EQ(Console(r.out).Count("Test Interconnections OK"), 1u);
-    EXPECT_EQ(ReadFile(output + "/truetable.txt"), "");
-    ASSERT_EQ(Reports(output).size(), 1u);
-    EXPECT_EQ(VerifyReport(Reports(output)[0]), 0);
-}
-
-// ---- interconnection faults -------------------------------------------------------------------
-
-// Runs one board with a fault; checks the FAIL outcome and that exactly the expected vector errors
-// were reported, once (the runs stop after the first failing one), into console and error file.
-void ExpectInterconnectFailure(StationScenario& s, const std::string& expectedErrors)
-{
-    ASSERT_FALSE(expectedErrors.empty());
-    const std::string vectors = s.WriteVectors();
-    const std::string output = s.MakeOutput();
-    const ProcessResult r = s.Run(vectors, output, "5\n0.5\n0\n");
-    ExpectCleanEnd(r);
-    const std::string errorPath = output + "/error.txt";
-    EXPECT_EQ(ReadFile(errorPath), expectedErrors);
-    EXPECT_EQ(Occurrences(r.out, expectedErrors), 1u) << r.out;
-    EXPECT_EQ(Console(r.out).Count("Temperature=24.50"), 1u);
-    EXPECT_EQ(Console(r.out).Count("Test Interconnections OK"), 0u);
-    EXPECT_EQ(Occurrences(r.out, FailBox(errorPath)), 1u);
-    ExpectNoReport(output);
-}
-
-TEST(StationEndToEnd, AnOpenPinReadsThePullLevelAndFailsTheBoard)
-{
-    StationScenario s(4);
-    const PinRef open = s.Nets()[1].receivers[0];
-    s.Board()["faults"] = nlohmann::json::array({{{"open", open.Endpoint()}}});
-    ExpectInterconnectFailure(s, ExpectedVectorErrors(s, [&](size_t n, size_t, int j) {
-                                  return n == 1 ? 1 : Bit(s.Nets()[n], j);  // pull-up
-                              }));
-}
-
-TEST(StationEndToEnd, TwoShortedNetsReadTheirWiredAnd)
-{
-    StationScenario s(4);
-    s.Board()["faults"] =
-        nlohmann::json::array({{{"short", {s.Nets()[0].driver.Endpoint(), s.Nets()[2].driver.Endpoint()}}}});
-    ExpectInterconnectFailure(s, ExpectedVectorErrors(s, [&](size_t n, size_t, int j) {
-                                  if (n == 0 || n == 2)
-                                      return Bit(s.Nets()[0], j) & Bit(s.Nets()[2], j);
-                                  return Bit(s.Nets()[n], j);
-                              }));
-}
-
-TEST(StationEndToEnd, AStuckNetFailsEveryVectorThatNeedsTheOtherLevel)
-{
+    // Nine boards in one run, each with other sensor serial numbers.
     StationScenario s(4, 2);
-    s.Board()["faults"] = nlohmann::json::array({{{"stuck", s.Nets()[3].driver.Endpoint()}, {"value", 0}}});
-    ExpectInterconnectFailure(s, ExpectedVectorErrors(s, [&](size_t n, size_t, int j) {
-                                  return n == 3 ? 0 : Bit(s.Nets()[n], j);
-                              }));
-}
-
-// ---- chain and sensor faults ------------------------------------------------------------------
-
-TEST(StationEndToEnd, ASevenDeviceChainIsInterruptedAndNotRun)
-{
-    StationScenario s(2);
-    s.Board()["idcodes"].erase(7);
+    for (uint64_t i = 1; i < 9; ++i)
+        s.AddBoard(i);
+    const std::vector<TestNet>& nets = s.Nets();
+    auto bit = [&](size_t n, int j) { return nets[n].bits[static_cast<size_t>(j)] - '0'; };
+    s.Board(0)["faults"] = {{{"open", nets[1].driver.Endpoint()}}};
+    s.Board(1)["faults"] = {{{"short", {nets[0].driver.Endpoint(), nets[2].driver.Endpoint()}}}};
+    s.Board(2)["faults"] = {{{"stuck", nets[3].driver.Endpoint()}, {"value", 0}}};
+    s.Board(3)["idcodes"].erase(7);
+    s.Board(4)["idcodes"][3] = "0x0A74E1CF";
+    s.Board(5)["onewire"][0]["powered"] = false;
+    s.Board(6)["onewire"].erase(2);  // adcsensor2, which also switches the JTAG chain on
+    s.Board(8)["onewire"].erase(0);  // no thermometer, though the board before had one
     const std::string output = s.MakeOutput();
-    const ProcessResult r = s.Run(s.WriteVectors(), output, "5\n0.5\n0\n");
+    std::string input;
+    for (int board = 1; board <= 9; ++board)
+        input += std::to_string(board) + "\n0.5\n";
+    const ProcessResult r = s.Run({s.Bsdl(), s.WriteVectors(), output}, input + "0\n");
     ExpectCleanEnd(r);
-    const Console console(r.out);
-    EXPECT_EQ(console.Count("id=A3PE3000"), 7u);
-    EXPECT_EQ(ReadFile(output + "/error.txt"), "ERROR JTAG chain interrupted\r\n");
-    EXPECT_EQ(console.CountPrefix("Vector "), 0u);
-    EXPECT_EQ(console.CountPrefix("Temperature="), 1u);
-    EXPECT_EQ(Occurrences(r.out, FailBox(output + "/error.txt")), 1u);
-    ExpectNoReport(output);
+    const std::vector<std::string> boards = PerBoard(r.out);
+    ASSERT_EQ(boards.size(), 10u) << r.out;
+
+    // Per board: the messages reported (each once, in this order), lines that must show and lines
+    // that must not.
+    struct Expected {
+        std::string reported;
+        std::vector<std::string> shown;
+        std::vector<std::string> absent;
+    };
+    const std::string measured = "Temperature=24.50";  // read after the runs
+    const Expected expected[9] = {
+        {VectorErrors(s, [&](size_t n, int j) { return n == 1 ? 1 : bit(n, j); }), {measured, "Bus=0"}, {}},  // pull-up
+        {VectorErrors(s, [&](size_t n, int j) { return n == 0 || n == 2 ? bit(0, j) & bit(2, j) : bit(n, j); }),
+         {measured, "Bus=1"}, {}},  // shorted nets read their wired AND
+        {VectorErrors(s, [&](size_t n, int j) { return n == 3 ? 0 : bit(n, j); }), {measured}, {}},
+        {"ERROR JTAG chain interrupted\r\n", {"Temperature=24.50"}, {"Vector "}},
+        {"ERROR id=0A74E1CF\r\n", {}, {"Vector "}},
+        {"Warning Sensor DS18S20 " + SensorId(0x10, kThermometer, 5) + " not powered or read error\r\n"
+         "Warning Sensor DS18S20 " + SensorId(0x10, kThermometer, 5) + " not powered or read error\r\n"
+         "QBX 1 Sensor DS18S20 not found\r\n",
+         {"Vin="}, {"id=", "Temperature="}},
+        {"QBX 1 Sensor DS2450 not found\r\n", {"QBX 1 adcsensor1 id " + SensorId(0x20, kAdc1, 6)}, {"Vin=", "id="}},
+        {"", {"QBX 1 sensor id " + SensorId(0x10, kThermometer, 7), "Test Interconnections OK"}, {}},
+        {"QBX 1 Sensor DS18S20 not found\r\n", {"QBX 1 adcsensor2 id " + SensorId(0x20, kAdc2, 8)}, {}},
+    };
+    for (size_t b = 0; b < 9; ++b) {
+        SCOPED_TRACE("board " + std::to_string(b + 1));
+        const std::string& shown = boards[b];
+        // Exactly these messages, once: the first failing run ends the runs.
+        EXPECT_EQ(Reported(shown), expected[b].reported);
+        for (const std::string& line : expected[b].shown)
+            EXPECT_THAT(shown, HasSubstr(line));
+        for (const std::string& line : expected[b].absent)
+            EXPECT_THAT(shown, Not(HasSubstr(line)));
+        EXPECT_THAT(shown, HasSubstr(b == 7 ? "| Test Board SUCCESS" : FailBox(output)));
+        EXPECT_EQ(Occurrences(shown, "Test Interconnections OK"), b == 7 ? 1u : 0u);
+        EXPECT_EQ(Occurrences(shown, "QBX 1 sensor id "), b == 5 || b == 8 ? 0u : 1u);
+    }
+    // The error file holds the last board's messages only; the passing board has its report.
+    EXPECT_EQ(ReadFile(output + "/error.txt"), "QBX 1 Sensor DS18S20 not found\r\n");
+    const std::string report = output + "/QBX_8_" + SensorId(0x10, kThermometer, 7) + ".txt";
+    ASSERT_EQ(Reports(output), std::vector<std::string>{report});
+    EXPECT_EQ(CrLfLines(ReadFile(report)).at(6), "Bus=1");
+    ExpectVerified(report);
 }
 
-TEST(StationEndToEnd, AWrongIdCodeIsReportedInEightDigitsEvenWithEightCodes)
+TEST(StationEndToEnd, AUsbLinkThatDiesOrFallsSilentMidRunFailsTheBoardWithOneLineAndNoReport)
 {
-    StationScenario s(2);
-    s.Board()["idcodes"][3] = "0x0A74E1CF";
-    const std::string output = s.MakeOutput();
-    const ProcessResult r = s.Run(s.WriteVectors(), output, "5\n0.5\n0\n");
-    ExpectCleanEnd(r);
-    const Console console(r.out);
-    EXPECT_EQ(console.Count("id=A3PE3000"), 7u);
-    EXPECT_EQ(ReadFile(output + "/error.txt"), "ERROR id=0A74E1CF\r\n");
-    EXPECT_EQ(console.CountPrefix("Vector "), 0u);
-    ExpectNoReport(output);
-}
-
-TEST(StationEndToEnd, AParasitePoweredThermometerGivesTwoWarningsAndNoJtagWork)
-{
-    StationScenario s(2);
-    s.Board()["onewire"][0]["powered"] = false;
-    const std::string output = s.MakeOutput();
-    const ProcessResult r = s.Run(s.WriteVectors(), output, "5\n0.5\n0\n");
-    ExpectCleanEnd(r);
-    const std::string id = SensorId(0x10, kThermometer);
-    EXPECT_EQ(ReadFile(output + "/error.txt"), "Warning Sensor DS18S20 " + id + " not powered or read error\r\n" +
-                                                   "Warning Sensor DS18S20 " + id + " not powered or read error\r\n" +
-                                                   "QBX 1 Sensor DS18S20 not found\r\n");
-    const Console console(r.out);
-    EXPECT_EQ(console.CountPrefix("Vin="), 1u);  // the supply is still read
-    EXPECT_EQ(console.CountPrefix("id="), 0u);
-    EXPECT_EQ(console.CountPrefix("Temperature="), 0u);
-    EXPECT_EQ(Occurrences(r.out, FailBox(output + "/error.txt")), 1u);
-    ExpectNoReport(output);
-}
-
-TEST(StationEndToEnd, AMissingConverterEndsTheBoardBeforeTheSupplyValues)
-{
-    StationScenario s(2);
-    s.Board()["onewire"].erase(2);  // adcsensor2, the JTAG switch
-    const std::string output = s.MakeOutput();
-    const ProcessResult r = s.Run(s.WriteVectors(), output, "5\n0.5\n0\n");
-    ExpectCleanEnd(r);
-    EXPECT_EQ(ReadFile(output + "/error.txt"), "QBX 1 Sensor DS2450 not found\r\n");
-    const Console console(r.out);
-    EXPECT_EQ(console.Count("QBX 1 adcsensor1 id " + SensorId(0x20, kAdc1)), 1u);
-    EXPECT_EQ(console.CountPrefix("Vin="), 0u);
-    EXPECT_EQ(console.CountPrefix("id="), 0u);
-    EXPECT_EQ(Occurrences(r.out, FailBox(output + "/error.txt")), 1u);
-}
-
-// ---- a dying adapter --------------------------------------------------------------------------
-
-// USB writes of a whole station run on this board (one board, then serial 0), read from the
-// simulator's counters.
-uint64_t WritesOfOneBoard(const StationScenario& s, const std::string& vectors)
-{
-    const std::string output = s.MakeOutput("count-" + std::to_string(std::hash<std::string>{}(vectors)));
-    const std::string stats = output + "/stats.json";
-    const ProcessResult r = s.Run(vectors, output, "5\n0.5\n0\n", {{"QBXSIM_STATS", stats}});
-    EXPECT_EQ(r.status, 0);
-    const nlohmann::json counters = nlohmann::json::parse(ReadFile(stats));
-    return counters["channels"]["A"]["writes"].get<uint64_t>() + counters["channels"]["B"]["writes"].get<uint64_t>();
-}
-
-// A write count at which the link dies inside the interconnection runs: the writes of a board
-// without vectors (everything but the runs), plus a sixth of what the runs add.
-uint64_t WritesIntoTheRuns(StationScenario& s, const std::string& vectors)
-{
+    StationScenario s(4);
+    const std::string vectors = s.WriteVectors();
+    // USB writes of a whole run on this board, from the simulator's counters: with the vectors and
+    // with a vector file without pin lines (which passes without any scan).
+    auto writes = [&](const std::string& file) {
+        const std::string output = s.MakeOutput("count-" + std::filesystem::path(file).stem().string());
+        const ProcessResult r = s.Run({s.Bsdl(), file, output}, "5\n0.5\n0\n", {{"QBXSIM_STATS", output + "/stats.json"}});
+        EXPECT_EQ(Occurrences(r.out, "Test Board SUCCESS"), 1u) << r.out;
+        const nlohmann::json counters = nlohmann::json::parse(ReadFile(output + "/stats.json"));
+        return counters["channels"]["A"]["writes"].get<uint64_t>() + counters["channels"]["B"]["writes"].get<uint64_t>();
+    };
     const std::string none = s.Dir().File("none.vec");
-    std::ofstream(none, std::ios::binary) << "no pin lines\r\n";
-    const uint64_t without = WritesOfOneBoard(s, none);
-    const uint64_t with = WritesOfOneBoard(s, vectors);
-    EXPECT_GT(with, without + 100);
-    return without + (with - without) / 6;
-}
+    WriteFile(none, "no pin lines\r\n");
+    const uint64_t without = writes(none);
+    const uint64_t with = writes(vectors);
+    ASSERT_GT(with, without + 100);
 
-TEST(StationEndToEnd, AUsbLinkThatDiesMidRunFailsTheBoardWithOneLineAndNoReport)
-{
-    StationScenario s(4);
-    const std::string vectors = s.WriteVectors();
-    s.BoardFile()["adapter"]["fail_after_writes"] = WritesIntoTheRuns(s, vectors);
-    const std::string output = s.MakeOutput();
-    const ProcessResult r = s.Run(vectors, output, "5\n0.5\n0\n");
-    ExpectCleanEnd(r);
-    const std::string errors = ReadFile(output + "/error.txt");
-    const std::vector<std::string> lines = CrLfLines(errors);
-    // What came back from a dead link is not compared: one line for the run, then what the
-    // failing I2C side reports.
-    ASSERT_FALSE(lines.empty()) << r.out;
-    EXPECT_THAT(lines[0], ::testing::MatchesRegex("Vector [0-9]+ \\(abs=[0-9]+\\) NETS ERROR JTAG transfer failed"));
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("transfer failed") != std::string::npos; }), 1);
-    EXPECT_THAT(errors, Not(HasSubstr("read=")));
-    EXPECT_THAT(errors, HasSubstr("Read Temperature ERROR\r\n"));
-    EXPECT_EQ(Occurrences(r.out, FailBox(output + "/error.txt")), 1u);
-    ExpectNoReport(output);
+    // A dead link fails every transfer; a silent one answers nothing, so that every read waits for
+    // its 5 s time-out: the run stops at the first, the switch and the temperature wait once more.
+    for (const char* fault : {"fail_after_writes", "mute_after_writes"}) {
+        SCOPED_TRACE(fault);
+        s.BoardFile()["adapter"] = {{"present", true}, {fault, without + (with - without) / 6}};  // inside the runs
+        const std::string output = s.MakeOutput(fault);
+        const ProcessResult r = s.Run({s.Bsdl(), vectors, output}, "5\n0.5\n0\n");
+        ExpectCleanEnd(r);
+        const std::string errors = ReadFile(output + "/error.txt");
+        // What came back from the link is not compared: one line for the run, then what the
+        // failing I2C side reports.
+        EXPECT_THAT(CrLfLines(errors).at(0), ::testing::MatchesRegex("Vector [0-9]+ \\(abs=[0-9]+\\) NETS ERROR JTAG transfer failed"));
+        EXPECT_EQ(Occurrences(errors, "transfer failed"), 1u) << errors;
+        EXPECT_THAT(errors, Not(HasSubstr("read=")));
+        EXPECT_THAT(errors, HasSubstr("Read Temperature ERROR\r\n"));
+        EXPECT_EQ(Occurrences(r.out, FailBox(output)), 1u);
+        EXPECT_TRUE(Reports(output).empty());
+    }
 }
-
-TEST(StationEndToEnd, AMuteUsbLinkEndsTheRunAfterOneTimeOutInsteadOfOnePerTransfer)
-{
-    // A mute link answers nothing: every read waits for its 5 s time-out. The run stops at the
-    // first one; the switch and the temperature each wait once more; the program ends.
-    StationScenario s(4);
-    const std::string vectors = s.WriteVectors();
-    s.BoardFile()["adapter"]["mute_after_writes"] = WritesIntoTheRuns(s, vectors);
-    const std::string output = s.MakeOutput();
-    const ProcessResult r = s.Run(vectors, output, "5\n0.5\n0\n");
-    ExpectCleanEnd(r);
-    const std::vector<std::string> lines = CrLfLines(ReadFile(output + "/error.txt"));
-    ASSERT_FALSE(lines.empty()) << r.out;
-    EXPECT_THAT(lines[0], HasSubstr("ERROR JTAG transfer failed"));
-    EXPECT_EQ(Occurrences(r.out, FailBox(output + "/error.txt")), 1u);
-    ExpectNoReport(output);
-}
-
-// ---- output folder ----------------------------------------------------------------------------
 
 TEST(StationEndToEnd, AnUnwritableOutputFolderFailsThePassingBoardAndSaysWhy)
 {
     StationScenario s(2);
     // A file where the folder should be: nothing can be created in it, not even by root.
     const std::string output = s.Dir().File("not-a-folder");
-    std::ofstream(output) << "x";
-    const ProcessResult r = s.Run(s.WriteVectors(), output, "9\n0.5\n0\n");
+    WriteFile(output, "x");
+    const ProcessResult r = s.Run({s.Bsdl(), s.WriteVectors(), output}, "9\n0.5\n0\n");
     ExpectCleanEnd(r);
-    const Console console(r.out);
     const std::string errorPath = output + "/error.txt";
-    const std::string reportPath = output + "/QBX_9_" + SensorId(0x10, kThermometer) + ".txt";
-    EXPECT_TRUE(console.InOrder({
+    EXPECT_TRUE(Console(r.out).InOrder({
         "Output Error on " + errorPath + " file",
         "Open file " + errorPath + " Error",
         "Error writing Vectors TruTable on " + output + "/truetable.txt file",
         "Open file " + errorPath + " Error",  // again for the board
         "Test Interconnections OK",
-        "ERROR Open output file " + reportPath + " ",
+        "ERROR Open output file " + output + "/QBX_9_" + SensorId(0x10, kThermometer) + ".txt ",
     })) << r.out;
-    EXPECT_EQ(Occurrences(r.out, FailBox(errorPath)), 1u);
+    EXPECT_EQ(Occurrences(r.out, FailBox(output)), 1u);
     EXPECT_EQ(ReadFile(output), "x");
 }
 
-// ---- several boards in one run ----------------------------------------------------------------
+// ---- operator input and the ends of a run -----------------------------------------------------
 
-TEST(StationEndToEnd, EachBoardOfARunIsSearchedFromScratchAndTheErrorFileHoldsTheLastOnly)
-{
-    StationScenario s(3);
-    // Board 1 fails (a stuck net), board 2 passes with sensors of its own, board 3 has no
-    // thermometer although the board before it had one.
-    s.Board(0)["faults"] = nlohmann::json::array({{{"stuck", s.Nets()[0].driver.Endpoint()}, {"value", 1}}});
-    nlohmann::json& second = s.AddBoard(0x100);
-    second["faults"] = nlohmann::json::array();
-    nlohmann::json& third = s.AddBoard(0x200);
-    third["faults"] = nlohmann::json::array();
-    third["onewire"].erase(0);
-    const std::string output = s.MakeOutput();
-    const ProcessResult r = s.Run(s.WriteVectors(), output, "11\n0.5\n12\n0.5\n13\n0.5\n0\n");
-    ExpectCleanEnd(r);
-
-    const Console console(r.out);
-    EXPECT_EQ(console.WithPrefix("Bus="), (std::vector<std::string>{"Bus=0", "Bus=1", "Bus=1"}));
-    const std::string secondThermometer = SensorId(0x10, SerialText(0x00080157A3B2ull + 0x100));
-    EXPECT_TRUE(console.InOrder({"QBX 1 sensor id " + SensorId(0x10, kThermometer), "QBX 1 sensor id " + secondThermometer,
-                                 "QBX 1 Sensor DS18S20 not found",
-                                 "QBX 1 adcsensor2 id " + SensorId(0x20, SerialText(0x0C1D2Full + 0x200))}))
-        << r.out;
-    EXPECT_EQ(console.CountPrefix("QBX 1 sensor id "), 2u);
-    EXPECT_GT(console.CountPrefix("Vector "), 0u);  // the first board's errors reached the console
-
-    const std::string errorPath = output + "/error.txt";
-    EXPECT_EQ(ReadFile(errorPath), "QBX 1 Sensor DS18S20 not found\r\n");
-    EXPECT_EQ(Occurrences(r.out, FailBox(errorPath)), 2u);
-    const std::string reportPath = output + "/QBX_12_" + secondThermometer + ".txt";
-    EXPECT_EQ(Occurrences(r.out, SuccessBox(reportPath)), 1u);
-    ASSERT_EQ(Reports(output), std::vector<std::string>{reportPath});
-    EXPECT_EQ(CrLfLines(ReadFile(reportPath))[6], "Bus=1");
-    EXPECT_EQ(VerifyReport(reportPath), 0);
-}
-
-// ---- operator input ---------------------------------------------------------------------------
-
-// Boards that fail at once (no converters: no JTAG work), for the dialogue tests.
-void MakeQuickBoards(StationScenario& s, int boards)
+// Boards that fail at once (no converters: no JTAG work).
+void MakeQuickBoards(StationScenario& s)
 {
     s.Board()["onewire"] = nlohmann::json::array({s.Board()["onewire"][0]});
-    for (int i = 1; i < boards; ++i)
-        s.AddBoard(static_cast<uint64_t>(i));
+    s.AddBoard(1);
+    s.AddBoard(2);
 }
 
-TEST(StationEndToEnd, SerialZeroAtTheFirstPromptEndsWithAnEmptyErrorFile)
-{
-    StationScenario s(2);
-    const std::string output = s.MakeOutput();
-    const ProcessResult r = s.Run(s.WriteVectors(), output + "///", "0\n");
-    ExpectCleanEnd(r);
-    const Console console(r.out);
-    EXPECT_EQ(console.Count("Output Error on " + output + "/error.txt file"), 1u);
-    EXPECT_EQ(console.serialPrompts, 1);
-    EXPECT_EQ(console.currentPrompts, 0);
-    ASSERT_TRUE(FileExists(output + "/error.txt"));
-    EXPECT_EQ(ReadFile(output + "/error.txt"), "");
-    EXPECT_EQ(ReadFile(output + "/truetable.txt"), s.ExpectedTruthTable());
-    EXPECT_THAT(r.out, Not(HasSubstr("Test Board")));
-}
-
-TEST(StationEndToEnd, CurrentsOnTheBoundsAreAcceptedAndOneBeyondEndsTheProgram)
+TEST(StationEndToEnd, InputThatIsNotANumberIsAskedAgainAndACurrentBeyondTheRangeEndsTheRun)
 {
     StationScenario s(1);
-    MakeQuickBoards(s, 3);
+    MakeQuickBoards(s);
     const std::string output = s.MakeOutput();
-    const ProcessResult r = s.Run(s.WriteVectors(), output, "1\n0.4\n2\n0.8\n3\n0.81\n4\n0.5\n");
-    ExpectCleanEnd(r);
-    const Console console(r.out);
-    EXPECT_EQ(console.Count("QBX 1 Sensor DS2450 not found"), 2u);
-    EXPECT_EQ(Occurrences(r.out, FailBox(output + "/error.txt")), 2u);
-    ASSERT_FALSE(console.lines.empty());
-    EXPECT_EQ(console.lines.back(), "Invalid Board Current=0.810 (must be from 0.4 to 0.8)");
-    EXPECT_EQ(console.serialPrompts, 3);  // not asked again
-    // The third board's cycle ended at the current prompt: its error file is empty.
-    EXPECT_EQ(ReadFile(output + "/error.txt"), "");
-}
-
-TEST(StationEndToEnd, ACurrentBelowTheRangeEndsTheProgramAtOnce)
-{
-    StationScenario s(1);
-    MakeQuickBoards(s, 1);
-    const std::string output = s.MakeOutput();
-    const ProcessResult r = s.Run(s.WriteVectors(), output, "1\n0.39\n2\n");
-    ExpectCleanEnd(r);
-    const Console console(r.out);
-    EXPECT_EQ(console.Count("Invalid Board Current=0.390 (must be from 0.4 to 0.8)"), 1u);
-    EXPECT_EQ(console.serialPrompts, 1);
-    EXPECT_THAT(r.out, Not(HasSubstr("Test Board")));
-    EXPECT_EQ(ReadFile(output + "/error.txt"), "");
-}
-
-TEST(StationEndToEnd, InputThatIsNotANumberIsRefusedAndAskedAgain)
-{
-    StationScenario s(1);
-    MakeQuickBoards(s, 1);
-    const std::string output = s.MakeOutput();
-    const ProcessResult r = s.Run(s.WriteVectors(), output, "abc\n\n1x\n-3\n7\nx.5\nnan\n 0.5 \n0\n");
+    const ProcessResult r = s.Run({s.Bsdl(), s.WriteVectors(), output}, "abc\n\n1x\n-3\n1\nx.5\nnan\n0.4\n2\n0.8\n3\n0.81\n4\n0.5\n");
     ExpectCleanEnd(r);
     const Console console(r.out);
     EXPECT_TRUE(console.InOrder({
-        "Not a serial number: \"abc\" (enter 0 to 4294967295)",
+        "Not a serial number: \"abc\" (enter 0 to 4294967295)",  // the blank line is passed over
         "Not a serial number: \"1x\" (enter 0 to 4294967295)",
         "Not a serial number: \"-3\" (enter 0 to 4294967295)",
         "Not a current: \"x.5\" (enter amperes, e.g. 0.5)",
         "Not a current: \"nan\" (enter amperes, e.g. 0.5)",
+        "QBX 1 Sensor DS2450 not found",  // 0.4 and 0.8 are accepted
         "QBX 1 Sensor DS2450 not found",
+        "Invalid Board Current=0.810 (must be from 0.4 to 0.8)",
     })) << r.out;
-    EXPECT_EQ(console.serialPrompts, 4 + 1);  // the board's, three times again, the next board's
-    EXPECT_EQ(console.currentPrompts, 3);
-    EXPECT_EQ(Occurrences(r.out, FailBox(output + "/error.txt")), 1u);
+    EXPECT_EQ(console.lines.back(), "Invalid Board Current=0.810 (must be from 0.4 to 0.8)");  // not asked again
+    EXPECT_EQ(console.serialPrompts, 4u + 1 + 1);
+    EXPECT_EQ(console.currentPrompts, 3u + 1 + 1);
+    EXPECT_EQ(Occurrences(r.out, FailBox(output)), 2u);
+    EXPECT_EQ(ReadFile(output + "/error.txt"), "") << "the third board ended at the current prompt";
 }
 
-TEST(StationEndToEnd, TheEndOfTheInputEndsTheProgramAsSerialZeroDoes)
+TEST(StationEndToEnd, SerialZeroTheEndOfTheInputOrACurrentBelowTheRangeEndTheRunCleanly)
 {
     StationScenario s(1);
-    MakeQuickBoards(s, 1);
-    for (const std::string input : {"", "5\n", "5\n0.5\n"}) {
-        const std::string output = s.MakeOutput("out" + std::to_string(input.size()));
-        const ProcessResult r = s.Run(s.WriteVectors(), output, input);
+    MakeQuickBoards(s);
+    const std::string vectors = s.WriteVectors();
+    struct Case {
+        std::string input;
+        size_t serialPrompts;
+        std::string errors;  // the error file: the last board's messages
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"0\n", 1, "", ""},  // the error file exists and is empty
+        {"", 1, "", ""},
+        {"5\n", 1, "", ""},
+        {"5\n0.5\n", 2, "QBX 1 Sensor DS2450 not found\r\n", ""},  // the board's box, then the end
+        {"1\n0.39\n2\n", 1, "", "Invalid Board Current=0.390 (must be from 0.4 to 0.8)\r\n"},  // not asked again
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE("input \"" + c.input + "\"");
+        const std::string output = s.MakeOutput("out" + std::to_string(i));
+        const ProcessResult r = s.Run({s.Bsdl(), vectors, output + "///"}, c.input);
         ExpectCleanEnd(r);
         const Console console(r.out);
-        // A board whose cycle completed shows its box; the program then ends at the next prompt.
-        EXPECT_EQ(Occurrences(r.out, "Test Board"), input.size() > 2 ? 1u : 0u) << "input \"" << input << "\"";
-        EXPECT_EQ(console.serialPrompts, input.size() > 2 ? 2 : 1);
-        EXPECT_TRUE(FileExists(output + "/error.txt"));
+        EXPECT_EQ(console.serialPrompts, c.serialPrompts);
+        EXPECT_THAT(r.out, HasSubstr(c.shown));
+        EXPECT_EQ(Occurrences(r.out, "Test Board"), c.serialPrompts - 1);
+        ASSERT_TRUE(FileExists(output + "/error.txt"));
+        EXPECT_EQ(ReadFile(output + "/error.txt"), c.errors);
+        EXPECT_EQ(ReadFile(output + "/truetable.txt"), s.ExpectedTruthTable());
     }
 }
 
-// ---- command line and input files -------------------------------------------------------------
-
-TEST(StationEndToEnd, FewerThanThreeArgumentsPrintTheUsageLine)
-{
-    for (const std::vector<std::string>& args : {std::vector<std::string>{}, std::vector<std::string>{"a.bsd", "b.vec"}}) {
-        ProcessOptions options;
-        options.args = args;
-        const ProcessResult r = RunProcess(StationPath(), options);
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, kUsage);
-    }
-}
-
-TEST(StationEndToEnd, AMissingBsdlOrVectorFileEndsWithStatusOne)
-{
-    StationScenario s(1);
-    const std::string output = s.MakeOutput();
-    ProcessOptions options;
-    options.args = {s.Dir().File("none.bsd"), s.WriteVectors(), output};
-    ProcessResult r = RunProcess(StationPath(), options);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "bsd file " + s.Dir().File("none.bsd") + " not found\r\n");
-
-    options.args = {s.Bsdl(), s.Dir().File("none.vec"), output};
-    r = RunProcess(StationPath(), options);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "vectors file " + s.Dir().File("none.vec") + " not found\r\n");
-    EXPECT_TRUE(std::filesystem::is_empty(output));  // nothing written before the files are loaded
-}
-
-TEST(StationEndToEnd, AVectorLineForDeviceNineIsRefusedAndTheStationDoesNotStart)
+TEST(StationEndToEnd, AStationThatCannotStartSaysWhyAndWritesNothing)
 {
     StationScenario s(2);
-    const std::string vectors = s.Dir().File("device9.vec");
-    const std::string pin = s.Nets()[0].driver.pin;
-    std::ofstream(vectors, std::ios::binary) << s.VectorText() << "<MORE>\r\nSENSOR:\r\n9-" << pin << " 01\r\n</MORE>\r\n";
     const std::string output = s.MakeOutput();
-    ProcessOptions options;
-    options.args = {s.Bsdl(), vectors, output};
-    const ProcessResult r = RunProcess(StationPath(), options);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "Error device 9 of pin " + pin + " not in the chain (0 to 7)\r\nvectors file " + vectors + " not found\r\n");
-    EXPECT_TRUE(std::filesystem::is_empty(output));
-}
-
-TEST(StationEndToEnd, ABsdlFileWithoutTheExpectedSectionsIsNamedAtStartUp)
-{
-    StationScenario s(1);
-    const std::string bsdl = s.Dir().File("odd.bsd");
-    std::ofstream(bsdl, std::ios::binary) << "entity ODD is\r\nend ODD;\r\n";
-    const std::string vectors = s.Dir().File("empty.vec");
-    std::ofstream(vectors, std::ios::binary) << "";
-    ProcessOptions options;
-    options.args = {bsdl, vectors, s.MakeOutput()};
-    options.input = "0\n";
-    options.env = {{"USBWIRE_DRIVER", SimulatorPath()}, {"QBXSIM_BOARD", s.WriteBoard()}};
-    const ProcessResult r = RunProcess(StationPath(), options);
-    EXPECT_EQ(r.status, 0);
-    const Console console(r.out);
-    EXPECT_TRUE(console.InOrder({"Warning bsd file " + bsdl + ": port list not found",
-                                 "Warning bsd file " + bsdl + ": pin map not found",
-                                 "Warning bsd file " + bsdl + ": boundary length not found",
-                                 "Warning bsd file " + bsdl + ": boundary register not found"}))
-        << r.out;
-}
-
-TEST(StationEndToEnd, WithoutTheAdapterTheErrorBoxComesAndTheStationEnds)
-{
-    StationScenario s(1);
-    s.BoardFile()["adapter"]["present"] = false;
-    const std::string output = s.MakeOutput();
-    const ProcessResult r = s.Run(s.WriteVectors(), output, "5\n0.5\n");
-    ExpectCleanEnd(r);
-    EXPECT_EQ(Occurrences(r.out, platform::FormatMessageBox("Error Open Device: FT2232H MiniModule B", platform::BoxIcon::Error)),
-              1u);
-    EXPECT_EQ(Console(r.out).serialPrompts, 0);
-}
-
-// ---- progress ---------------------------------------------------------------------------------
-
-TEST(StationEndToEnd, RunProgressShowsOnATerminalOnly)
-{
-    StationScenario s(2);
     const std::string vectors = s.WriteVectors();
-    const ProcessResult r = s.Run(vectors, s.MakeOutput(), "5\n0.5\n0\n", {}, true);
-    EXPECT_EQ(r.status, 0);
-    const std::string last = "Run 3 of 3: vector " + std::to_string(s.VectorCount()) + " of " + std::to_string(s.VectorCount());
-    EXPECT_THAT(r.err, HasSubstr("Run 1 of 3: vector 1 of "));
-    EXPECT_THAT(r.err, HasSubstr(last));
-    EXPECT_THAT(r.out, Not(HasSubstr("Run 1 of 3")));
-    EXPECT_EQ(Console(r.out).Count("Test Interconnections OK"), 1u);
-    // Without a terminal nothing of it is written (the other cases check that standard error
-    // stays empty).
-}
+    const std::string device9 = s.Dir().File("device9.vec"), pin = s.Nets()[0].driver.pin;
+    WriteFile(device9, s.VectorText() + "<MORE>\r\nSENSOR:\r\n9-" + pin + " 01\r\n</MORE>\r\n");
+    const std::string usage = "USE: Test_QBX_FPGA <bsd file> <vectors file> <ouptut path>\r\n";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{}, 0, usage},
+        {{s.Bsdl(), vectors}, 0, usage},
+        {{s.Dir().File("none.bsd"), vectors, output}, 1, "bsd file " + s.Dir().File("none.bsd") + " not found\r\n"},
+        {{s.Bsdl(), s.Dir().File("none.vec"), output}, 1, "vectors file " + s.Dir().File("none.vec") + " not found\r\n"},
+        {{s.Bsdl(), device9, output}, 1,
+         "Error device 9 of pin " + pin + " not in the chain (0 to 7)\r\nvectors file " + device9 + " not found\r\n"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult r = s.Run(c.args, "5\n0.5\n0\n");
+        EXPECT_EQ(r.status, c.status) << c.out;
+        EXPECT_EQ(r.out, c.out);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(output)) << "nothing is written before the files are loaded";
 
-// ---- the example data ---------------------------------------------------------------------------
+    // A BSDL file of an unexpected layout: each section not found is named.
+    const std::string odd = s.Dir().File("odd.bsd");
+    WriteFile(odd, "entity ODD is\r\nend ODD;\r\n");
+    WriteFile(s.Dir().File("empty.vec"), "");
+    ProcessResult r = s.Run({odd, s.Dir().File("empty.vec"), output}, "0\n");
+    std::string warnings;
+    for (const char* section : {"port list", "pin map", "boundary length", "boundary register"})
+        warnings += "Warning bsd file " + odd + ": " + section + " not found\r\n";
+    EXPECT_THAT(r.out, HasSubstr(warnings));
+
+    // Without the adapter the error box comes and the station ends.
+    s.BoardFile()["adapter"]["present"] = false;
+    r = s.Run({s.Bsdl(), vectors, output}, "5\n0.5\n");
+    ExpectCleanEnd(r);
+    EXPECT_EQ(Occurrences(r.out, platform::FormatMessageBox("Error Open Device: FT2232H MiniModule B", platform::BoxIcon::Error)), 1u);
+    EXPECT_EQ(Console(r.out).serialPrompts, 0u);
+}
 
 TEST(StationEndToEnd, TheDemoSequenceShowsOnePassAndOneFail)
 {
     const std::string examples = std::string(QBX_SOURCE_DIR) + "/examples";
-    const std::string board = examples + "/boards/sequence.json";
-    const std::string vectors = examples + "/interconnect.vec";
-    const std::string input = examples + "/operator-input.txt";
-    if (!FileExists(board) || !FileExists(vectors) || !FileExists(input) || !FileExists(examples + "/a3pe3000.bsd"))
-        GTEST_SKIP() << "the example data is not complete in " << examples;
+    for (const std::string file : {"/boards/sequence.json", "/interconnect.vec", "/operator-input.txt", "/a3pe3000.bsd"})
+        if (!FileExists(examples + file))
+            GTEST_SKIP() << "the example data is not complete in " << examples;
     TempDir dir;
     ProcessOptions options;
-    options.args = {examples + "/a3pe3000.bsd", vectors, dir.Path()};
-    options.input = ReadFile(input);
-    options.env = {{"USBWIRE_DRIVER", "libqbxsim.so"}, {"QBXSIM_BOARD", board}, {"QBXSIM_STATS", std::nullopt}};
-    const ProcessResult r = RunProcess(StationPath(), options);
+    options.args = {examples + "/a3pe3000.bsd", examples + "/interconnect.vec", dir.Path()};
+    options.input = ReadFile(examples + "/operator-input.txt");
+    options.env = {{"USBWIRE_DRIVER", "libqbxsim.so"}, {"QBXSIM_BOARD", examples + "/boards/sequence.json"}, {"QBXSIM_STATS", std::nullopt}};
+    const ProcessResult r = RunProcess(BuiltProgram("Test_QBX_FPGA"), options);
     ExpectCleanEnd(r);
     EXPECT_EQ(Occurrences(r.out, "| Test Board SUCCESS"), 1u) << r.out;
     EXPECT_EQ(Occurrences(r.out, "| Test Board FAIL"), 1u);
-    const std::vector<std::string> reports = Reports(dir.Path());
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(VerifyReport(reports[0]), 0);
+    ASSERT_EQ(Reports(dir.Path()).size(), 1u);
+    ExpectVerified(Reports(dir.Path())[0]);
     EXPECT_NE(ReadFile(dir.Path() + "/error.txt"), "");
 }
-
-}  // namespace

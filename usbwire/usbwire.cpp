@@ -15,8 +15,49 @@ using usbwire::CUsbJtag;
 
 namespace {
 
-CUsbI2C* AsI2C(void* handle) { return static_cast<CUsbI2C*>(handle); }
-CUsbJtag* AsJtag(void* handle) { return static_cast<CUsbJtag*>(handle); }
+// A new master opened with these arguments, or null (the destructor closes what was opened).
+template <typename Master, typename... Arguments>
+void* OpenMaster(Arguments... arguments)
+{
+    try {
+        auto master = std::make_unique<Master>();
+        if (!master->Open(arguments...))
+            return nullptr;
+        return master.release();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// The master's virtual Close, then its destruction; a null handle is ignored.
+template <typename Master>
+void CloseMaster(void* handle)
+{
+    if (handle == nullptr)
+        return;
+    std::unique_ptr<Master> master(static_cast<Master*>(handle));
+    master->Close();
+}
+
+// call(master) for a handle: onNull for a null handle, onException when the call throws.
+template <typename Master, typename Call>
+int CallMaster(void* handle, int onNull, int onException, Call call)
+{
+    if (handle == nullptr)
+        return onNull;
+    try {
+        return call(*static_cast<Master*>(handle));
+    } catch (...) {
+        return onException;
+    }
+}
+
+// The JTAG operations give 1 or 0; a null handle gives 0 instead of a crash.
+template <typename Call>
+int CallJtag(void* handle, Call call)
+{
+    return CallMaster<CUsbJtag>(handle, 0, 0, [&](CUsbJtag& master) { return call(master) ? 1 : 0; });
+}
 
 }  // namespace
 
@@ -24,158 +65,79 @@ extern "C" {
 
 USBWIRE_EXPORT void* I2C_Open(const char* description, unsigned int rate)
 {
-    try {
-        auto master = std::make_unique<CUsbI2C>();
-        if (!master->Open(description, rate))
-            return nullptr;  // the destructor closes the device if it was opened
-        return master.release();
-    } catch (...) {
-        return nullptr;
-    }
+    return OpenMaster<CUsbI2C>(description, static_cast<uint32_t>(rate));
 }
 
-USBWIRE_EXPORT void I2C_Close(void* handle)
-{
-    if (handle == nullptr)
-        return;
-    std::unique_ptr<CUsbI2C> master(AsI2C(handle));
-    master->Close();
-}
+USBWIRE_EXPORT void I2C_Close(void* handle) { CloseMaster<CUsbI2C>(handle); }
 
 USBWIRE_EXPORT int I2C_Write(void* handle, unsigned char address, const unsigned char* data, unsigned int count,
                              int stop)
 {
-    if (handle == nullptr)
-        return CUsbI2C::kUsbFailure;
-    try {
-        return AsI2C(handle)->Write(address, data, count, stop != 0);
-    } catch (...) {
-        return CUsbI2C::kUsbFailure;
-    }
+    return CallMaster<CUsbI2C>(handle, CUsbI2C::kUsbFailure, CUsbI2C::kUsbFailure,
+                               [&](CUsbI2C& master) { return master.Write(address, data, count, stop != 0); });
 }
 
 USBWIRE_EXPORT int I2C_Read(void* handle, unsigned char address, unsigned char* buffer, unsigned int count, int stop)
 {
-    if (handle == nullptr)
-        return CUsbI2C::kUsbFailure;
-    try {
-        return AsI2C(handle)->Read(address, buffer, count, stop != 0);
-    } catch (...) {
-        return CUsbI2C::kUsbFailure;
-    }
+    return CallMaster<CUsbI2C>(handle, CUsbI2C::kUsbFailure, CUsbI2C::kUsbFailure,
+                               [&](CUsbI2C& master) { return master.Read(address, buffer, count, stop != 0); });
 }
 
 USBWIRE_EXPORT void I2C_ForceLastAcknH(void* handle)
 {
     if (handle != nullptr)
-        AsI2C(handle)->ForceLastNack();
+        static_cast<CUsbI2C*>(handle)->ForceLastNack();
 }
 
 USBWIRE_EXPORT void I2C_GPIODirection(void* handle, int pin, unsigned char direction)
 {
     if (handle != nullptr)
-        AsI2C(handle)->SetGpioDirection(pin, direction);
+        static_cast<CUsbI2C*>(handle)->SetGpioDirection(pin, direction);
 }
 
 USBWIRE_EXPORT int I2C_GPIOWrite(void* handle, int pin, unsigned char level)
 {
-    if (handle == nullptr)
-        return -1;
-    try {
-        return AsI2C(handle)->WriteGpio(pin, level) ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
+    return CallMaster<CUsbI2C>(handle, -1, 0, [&](CUsbI2C& master) { return master.WriteGpio(pin, level) ? 1 : 0; });
 }
 
-USBWIRE_EXPORT void* JTAG_Open(const char* description)
-{
-    try {
-        auto master = std::make_unique<CUsbJtag>();
-        if (!master->Open(description))
-            return nullptr;  // the destructor releases the pins and closes the device
-        return master.release();
-    } catch (...) {
-        return nullptr;
-    }
-}
+USBWIRE_EXPORT void* JTAG_Open(const char* description) { return OpenMaster<CUsbJtag>(description); }
 
-USBWIRE_EXPORT void JTAG_Close(void* handle)
-{
-    if (handle == nullptr)
-        return;
-    std::unique_ptr<CUsbJtag> master(AsJtag(handle));
-    master->Close();
-}
+USBWIRE_EXPORT void JTAG_Close(void* handle) { CloseMaster<CUsbJtag>(handle); }
 
 USBWIRE_EXPORT int JTAG_Tms(void* handle, unsigned char pattern, unsigned char count)
 {
-    if (handle == nullptr)
-        return 0;
-    try {
-        return AsJtag(handle)->ClockTms(pattern, count) ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
+    return CallJtag(handle, [&](CUsbJtag& master) { return master.ClockTms(pattern, count); });
 }
 
 USBWIRE_EXPORT int JTAG_Addr(void* handle, unsigned char address)
 {
-    if (handle == nullptr)
-        return 0;
-    try {
-        return AsJtag(handle)->SetAddress(address) ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
+    return CallJtag(handle, [&](CUsbJtag& master) { return master.SetAddress(address); });
 }
 
 USBWIRE_EXPORT int JTAG_Out(void* handle, int mode, unsigned int count, const unsigned char* source,
                             unsigned char* destination, int exit)
 {
-    if (handle == nullptr)
-        return 0;
-    try {
-        return AsJtag(handle)->Shift(mode, count, source, destination, exit != 0) ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
+    return CallJtag(handle,
+                    [&](CUsbJtag& master) { return master.Shift(mode, count, source, destination, exit != 0); });
 }
 
 USBWIRE_EXPORT int JTAG_ShiftIn(void* handle, unsigned char start, unsigned int count, const unsigned char* source,
                                 int exit)
 {
-    if (handle == nullptr)
-        return 0;
-    try {
-        return AsJtag(handle)->ShiftOut(start, count, source, exit != 0) ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
+    return CallJtag(handle, [&](CUsbJtag& master) { return master.ShiftOut(start, count, source, exit != 0); });
 }
 
 USBWIRE_EXPORT int JTAG_ShiftInOut(void* handle, unsigned int count, const unsigned char* source,
                                    unsigned char* destination)
 {
-    if (handle == nullptr)
-        return 0;
-    try {
-        return AsJtag(handle)->ShiftInOut(count, source, destination, true) ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
+    return CallJtag(handle, [&](CUsbJtag& master) { return master.ShiftInOut(count, source, destination, true); });
 }
 
 USBWIRE_EXPORT int JTAG_ShiftInOut_ex(void* handle, unsigned int count, const unsigned char* source,
                                       unsigned char* destination, int lastTms)
 {
-    if (handle == nullptr)
-        return 0;
-    try {
-        return AsJtag(handle)->ShiftInOut(count, source, destination, lastTms != 0) ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
+    return CallJtag(handle,
+                    [&](CUsbJtag& master) { return master.ShiftInOut(count, source, destination, lastTms != 0); });
 }
 
 }  // extern "C"

@@ -1,930 +1,442 @@
 // The scripted D2XX driver of the usbwire tests (see fake_d2xx.h).
 #include "fake_d2xx.h"
 
-#include "d2xx.h"
-
 #include <algorithm>
-#include <cstdarg>
-#include <climits>
 #include <cstdio>
 #include <cstring>
-#include <deque>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <vector>
+#include <iterator>
 
-#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
+namespace fake {
 
 namespace {
 
-constexpr unsigned kNoSlave = 0xFF;
+enum Phase { kIdle, kAddress, kWrite, kRead, kIgnore };
 
-struct Config {
-    bool mute = false;
-    bool quiet = false;
-    unsigned syncIgnore = 0;
-    int ignoreOpcode = -1;
-    unsigned readChunk = 0;
-    unsigned zeroWrites = 0;
-    unsigned writeLimit = 0;
-    unsigned jtagDelay = 0;
-    bool jtagFill = false;
-    std::vector<bool> jtagPattern;  // empty: delay line
-    unsigned slave = 0x18;
-    int nackIndex = -1;
-    int jamIndex = -1;
-    std::vector<uint8_t> readData;
-};
-
-struct FailRule {
-    std::string function;
-    unsigned skip;
-    unsigned times;  // UINT_MAX: for ever
-    FT_STATUS status;
-};
-
-// The I2C bus of a channel: master levels from the pin writes and 0x37 shifts, one slave.
-class I2cBus {
-public:
-    enum class Phase { Idle, Address, Write, Read, Ignore };
-
-    explicit I2cBus(const Config& config) : m_Config(config) {}
-
-    bool Line() const { return m_Master && m_SlaveOut; }
-
-    // New master levels of SCL and SDA (1 = released or driven high).
-    void Drive(bool scl, bool sda)
-    {
-        if (m_Scl && scl) {
-            bool before = Line();
-            m_Master = sda;
-            bool after = Line();
-            if (before && !after)
-                Start();
-            else if (!before && after)
-                Stop();
-        } else if (!m_Scl && scl) {
-            m_Master = sda;  // SDA settles before SCL rises
-            m_Scl = true;
-            Rising();
-        } else if (m_Scl && !scl) {
-            m_Scl = false;
-            Falling();
-            m_Master = sda;  // and changes after SCL fell
-        } else {
-            m_Master = sda;
-        }
-    }
-
-    // One clock of a 0x37 shift with the master's bit; returns the bit read back.
-    bool Clock(bool bit)
-    {
-        if (m_Scl) {
-            m_Scl = false;
-            Falling();
-        }
-        m_Master = bit;
-        m_Scl = true;
-        Rising();
-        bool seen = Line();
-        m_Scl = false;
-        Falling();
-        return seen;
-    }
-
-    std::string trace;
-
-private:
-    void Start()
-    {
-        m_Phase = Phase::Address;
-        m_Bit = 0;
-        m_Shift = 0;
-        m_Index = 0;
-        m_SlaveOut = true;
-        Append("S");
-    }
-
-    void Stop()
-    {
-        m_Phase = Phase::Idle;
-        m_SlaveOut = true;
-        Append("P");
-    }
-
-    bool Acknowledges() const
-    {
-        if (m_Index == m_Config.nackIndex)
-            return false;
-        if (m_Phase == Phase::Address)
-            return m_Config.slave != kNoSlave && (m_Shift >> 1) == m_Config.slave;
-        return true;
-    }
-
-    // What the slave puts on SDA for the coming clock.
-    bool SlaveDrive() const
-    {
-        switch (m_Phase) {
-        case Phase::Address:
-        case Phase::Write:
-            if (m_Bit < 8)
-                return m_Index != m_Config.jamIndex;
-            return !Acknowledges();
-        case Phase::Read:
-            return m_Bit < 8 ? ((m_Out >> (7 - m_Bit)) & 1) != 0 : true;
-        default:
-            return true;
-        }
-    }
-
-    void Falling() { m_SlaveOut = SlaveDrive(); }
-
-    void Rising()
-    {
-        bool level = Line();
-        switch (m_Phase) {
-        case Phase::Address:
-        case Phase::Write:
-            if (m_Bit < 8) {
-                m_Shift = static_cast<uint8_t>((m_Shift << 1) | (level ? 1 : 0));
-                ++m_Bit;
-                return;
-            }
-            {
-                bool ack = !level;
-                char token[8];
-                std::snprintf(token, sizeof token, "%02X%c", m_Shift, ack ? '+' : '-');
-                Append(token);
-                if (!ack)
-                    m_Phase = Phase::Ignore;
-                else if (m_Phase == Phase::Address && (m_Shift & 1)) {
-                    m_Phase = Phase::Read;
-                    m_Out = NextReadByte();
-                } else
-                    m_Phase = Phase::Write;
-            }
-            m_Bit = 0;
-            m_Shift = 0;
-            ++m_Index;
-            return;
-        case Phase::Read:
-            if (m_Bit < 8) {
-                ++m_Bit;
-                return;
-            }
-            {
-                char token[8];
-                std::snprintf(token, sizeof token, "r%02X%c", m_Out, level ? '-' : '+');
-                Append(token);
-            }
-            if (level) {
-                m_Phase = Phase::Ignore;
-            } else {
-                m_Out = NextReadByte();
-            }
-            m_Bit = 0;
-            ++m_Index;
-            return;
-        default:
-            return;
-        }
-    }
-
-    uint8_t NextReadByte()
-    {
-        if (m_ReadPosition < m_Config.readData.size())
-            return m_Config.readData[m_ReadPosition++];
-        return 0xFF;
-    }
-
-    void Append(const char* token)
-    {
-        if (m_Config.quiet)
-            return;
-        if (!trace.empty())
-            trace += ' ';
-        trace += token;
-    }
-
-    const Config& m_Config;
-    bool m_Scl = true;
-    bool m_Master = true;
-    bool m_SlaveOut = true;
-    Phase m_Phase = Phase::Idle;
-    unsigned m_Bit = 0;
-    uint8_t m_Shift = 0;
-    uint8_t m_Out = 0xFF;
-    int m_Index = 0;
-    size_t m_ReadPosition = 0;
-};
-
-struct Device {
-    Device(const Config& config, int index) : index(index), bus(config) {}
-
-    int index;
-    std::string description;
-    std::string serial;
-    unsigned type = FT_DEVICE_2232H;
-    bool open = false;
-    bool mpsse = false;
-    std::deque<uint8_t> received;
-    std::vector<uint8_t> partial;  // a command split across writes
-    uint8_t lowValue = 0;
-    uint8_t lowDirection = 0;
-    uint8_t highValue = 0;
-    uint8_t highDirection = 0;
-    unsigned divisor = 0;
-    std::deque<bool> delayLine;
-    size_t patternPosition = 0;
-    I2cBus bus;
-    std::vector<uint8_t> written;
-    std::vector<uint8_t> clocks;
-};
-
-struct Fake {
-    std::recursive_mutex mutex;
-    Config config;
-    std::vector<std::unique_ptr<Device>> devices;
-    std::vector<FailRule> rules;
-    std::string log;
-    std::string scratch;  // the text returned by the last query
-
-    Fake() { Reset(); }
-
-    void Reset()
-    {
-        config = Config{};
-        devices.clear();
-        rules.clear();
-        log.clear();
-        AddDevice("FT2232H MiniModule A", "QBX0001A", FT_DEVICE_2232H);
-        AddDevice("FT2232H MiniModule B", "QBX0001B", FT_DEVICE_2232H);
-    }
-
-    int AddDevice(const char* description, const char* serial, unsigned type)
-    {
-        int index = static_cast<int>(devices.size());
-        auto device = std::make_unique<Device>(config, index);
-        device->description = description ? description : "";
-        device->serial = serial ? serial : "";
-        device->type = type;
-        devices.push_back(std::move(device));
-        return index;
-    }
-
-    Device* Find(FT_HANDLE handle)
-    {
-        for (auto& device : devices) {
-            if (device.get() == handle && device->open)
-                return device.get();
-        }
-        return nullptr;
-    }
-
-    Device* At(int index)
-    {
-        if (index < 0 || static_cast<size_t>(index) >= devices.size())
-            return nullptr;
-        return devices[static_cast<size_t>(index)].get();
-    }
-
-    // Applies the scripted failures of a function; FT_OK when the call may go on.
-    FT_STATUS Injected(const char* function)
-    {
-        for (FailRule& rule : rules) {
-            if (rule.function != function)
-                continue;
-            if (rule.skip > 0) {
-                --rule.skip;
-                continue;
-            }
-            if (rule.times == 0)
-                continue;
-            if (rule.times != UINT_MAX)
-                --rule.times;
-            return rule.status;
-        }
-        return FT_OK;
-    }
-
-    void Log(const char* format, ...) __attribute__((format(printf, 2, 3)))
-    {
-        if (config.quiet)
-            return;
-        char line[256];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(line, sizeof line, format, args);
-        va_end(args);
-        log += line;
-        log += '\n';
-    }
-
-    void Reply(Device& device, uint8_t byte)
-    {
-        if (!config.mute)
-            device.received.push_back(byte);
-    }
-
-    bool ChainClock(Device& device, bool tdi)
-    {
-        if (!config.jtagPattern.empty()) {
-            bool tdo = config.jtagPattern[device.patternPosition % config.jtagPattern.size()];
-            ++device.patternPosition;
-            return tdo;
-        }
-        if (config.jtagDelay == 0)
-            return tdi;
-        while (device.delayLine.size() < config.jtagDelay)
-            device.delayLine.push_back(config.jtagFill);
-        device.delayLine.push_back(tdi);
-        bool tdo = device.delayLine.front();
-        device.delayLine.pop_front();
-        return tdo;
-    }
-
-    void LogClock(Device& device, bool tdi, bool tms, bool tdo)
-    {
-        if (!config.quiet)
-            device.clocks.push_back(static_cast<uint8_t>((tdi ? 1 : 0) | (tms ? 2 : 0) | (tdo ? 4 : 0)));
-    }
-
-    void SetLowPins(Device& device, uint8_t value, uint8_t direction)
-    {
-        device.lowValue = value;
-        device.lowDirection = direction;
-        bool scl = (direction & 0x01) ? (value & 0x01) != 0 : true;
-        bool sda = (direction & 0x02) ? (value & 0x02) != 0 : true;
-        device.bus.Drive(scl, sda);
-    }
-
-    // Length of the command starting with this opcode, or 1 for a bad opcode.
-    static size_t CommandLength(uint8_t opcode)
-    {
-        switch (opcode) {
-        case 0x80:
-        case 0x82:
-        case 0x86:
-        case 0x1B:
-        case 0x3B:
-        case 0x37:
-        case 0x4B:
-            return 3;
-        default:
-            return 1;
-        }
-    }
-
-    void Execute(Device& device, const uint8_t* command)
-    {
-        uint8_t opcode = command[0];
-        switch (opcode) {
-        case 0x80:
-            SetLowPins(device, command[1], command[2]);
-            return;
-        case 0x82:
-            device.highValue = command[1];
-            device.highDirection = command[2];
-            return;
-        case 0x86:
-            device.divisor = static_cast<unsigned>(command[1] | (command[2] << 8));
-            return;
-        case 0x81: {
-            uint8_t pins = device.lowValue;
-            pins = static_cast<uint8_t>((pins & ~0x04) | (device.bus.Line() ? 0x04 : 0));
-            Reply(device, pins);
-            return;
-        }
-        case 0x83:
-            Reply(device, device.highValue);
-            return;
-        case 0x84:
-        case 0x85:
-        case 0x87:
-        case 0x8A:
-        case 0x8B:
-        case 0x8C:
-        case 0x8D:
-        case 0x96:
-        case 0x97:
-            return;
-        case 0x1B:
-        case 0x3B: {
-            unsigned n = command[1] + 1u;
-            if (n > 8) {
-                BadCommand(device, opcode);
-                return;
-            }
-            bool tms = (device.lowValue & 0x08) != 0;
-            unsigned read = 0;
-            for (unsigned i = 0; i < n; ++i) {
-                bool tdi = ((command[2] >> i) & 1) != 0;
-                bool tdo = ChainClock(device, tdi);
-                LogClock(device, tdi, tms, tdo);
-                read |= (tdo ? 1u : 0u) << i;
-            }
-            device.lowValue = static_cast<uint8_t>((device.lowValue & ~0x02) | (((command[2] >> (n - 1)) & 1) << 1));
-            if (opcode == 0x3B) {
-                // The bits read fill the top n bits, the first one lowest; the rest is noise.
-                unsigned noise = (1u << (8 - n)) - 1u;
-                Reply(device, static_cast<uint8_t>((read << (8 - n)) | noise));
-            }
-            return;
-        }
-        case 0x37: {
-            unsigned n = command[1] + 1u;
-            if (n > 8) {
-                BadCommand(device, opcode);
-                return;
-            }
-            unsigned read = 0;
-            bool driven = (device.lowDirection & 0x02) != 0;
-            for (unsigned i = 0; i < n; ++i) {
-                bool bit = driven ? ((command[2] >> (7 - i)) & 1) != 0 : true;
-                read = (read << 1) | (device.bus.Clock(bit) ? 1u : 0u);
-            }
-            // The bits read fill the low n bits, the first one highest; the rest is noise.
-            Reply(device, static_cast<uint8_t>(read | (0xFFu << n)));
-            return;
-        }
-        case 0x4B: {
-            unsigned n = command[1] + 1u;
-            if (n > 8) {
-                BadCommand(device, opcode);
-                return;
-            }
-            bool tdi = (command[2] & 0x80) != 0;
-            for (unsigned i = 0; i < n; ++i)
-                LogClock(device, tdi, ((command[2] >> i) & 1) != 0, false);
-            bool lastTms = ((command[2] >> (n - 1)) & 1) != 0;
-            device.lowValue = static_cast<uint8_t>((device.lowValue & ~0x0A) | (lastTms ? 0x08 : 0) | (tdi ? 0x02 : 0));
-            return;
-        }
-        default:
-            BadCommand(device, opcode);
-            return;
-        }
-    }
-
-    void BadCommand(Device& device, uint8_t opcode)
-    {
-        if (opcode == config.ignoreOpcode)
-            return;
-        if (config.syncIgnore > 0) {
-            --config.syncIgnore;
-            return;
-        }
-        Reply(device, 0xFA);
-        Reply(device, opcode);
-    }
-
-    void Feed(Device& device, const uint8_t* bytes, size_t count)
-    {
-        if (!config.quiet)
-            device.written.insert(device.written.end(), bytes, bytes + count);
-        if (!device.mpsse)
-            return;
-        for (size_t i = 0; i < count; ++i) {
-            device.partial.push_back(bytes[i]);
-            if (device.partial.size() == CommandLength(device.partial[0])) {
-                Execute(device, device.partial.data());
-                device.partial.clear();
-            }
-        }
-    }
-};
-
-Fake& State()
+// The one driver; the library's own code reaches it here rather than through the exported Fake().
+Driver& State()
 {
-    static Fake fake;
-    return fake;
+    static Driver driver = [] {
+        Driver fresh;
+        fresh.Reset();
+        return fresh;
+    }();
+    return driver;
 }
 
-int IndexOf(Device* device) { return device ? device->index : -1; }
+std::string Text(const char* format, auto... args)
+{
+    char line[160];
+    std::snprintf(line, sizeof line, format, args...);
+    return line;
+}
+
+// ---- the I2C slave ----------------------------------------------------------------------------
+
+bool Line(const Device::I2c& bus) { return bus.master && bus.slave; }
+
+void Event(Device& d, const std::string& token)
+{
+    if (!State().quiet)
+        d.trace += (d.trace.empty() ? "" : " ") + token;
+}
+
+// What the slave puts on SDA for the coming clock.
+bool SlaveDrive(const Device::I2c& bus)
+{
+    const Driver& f = State();
+    if (bus.phase == kRead)
+        return bus.bit < 8 ? ((bus.out >> (7 - bus.bit)) & 1) != 0 : true;
+    if (bus.phase != kAddress && bus.phase != kWrite)
+        return true;
+    if (bus.bit < 8)
+        return bus.index != f.jamIndex;
+    // The acknowledge: low unless scripted not to, or an address that is not the slave's.
+    return bus.index == f.nackIndex || (bus.phase == kAddress && f.slave != static_cast<unsigned>(bus.shift >> 1));
+}
+
+uint8_t NextReadByte(Device::I2c& bus)
+{
+    const std::vector<uint8_t>& data = State().readData;
+    return bus.readPosition < data.size() ? data[bus.readPosition++] : 0xFF;
+}
+
+// SCL rises: the bit on SDA counts.
+void Rising(Device& d)
+{
+    Device::I2c& bus = d.i2c;
+    bool level = Line(bus);
+    if (bus.phase == kIdle || bus.phase == kIgnore)
+        return;
+    if (bus.bit < 8) {
+        bus.shift = static_cast<uint8_t>((bus.shift << 1) | (level ? 1 : 0));
+        ++bus.bit;
+        return;
+    }
+    if (bus.phase == kRead)
+        Event(d, Text("r%02X%c", bus.out, level ? '-' : '+'));
+    else
+        Event(d, Text("%02X%c", bus.shift, level ? '-' : '+'));
+    if (bus.phase == kAddress)
+        bus.phase = (bus.shift & 1) ? kRead : kWrite;
+    if (level)
+        bus.phase = kIgnore;  // not acknowledged: the transfer is over for the slave
+    else if (bus.phase == kRead)
+        bus.out = NextReadByte(bus);
+    bus.bit = 0;
+    bus.shift = 0;
+    ++bus.index;
+}
+
+// New master levels of SCL and SDA (true: driven high or released).
+void Drive(Device& d, bool scl, bool sda)
+{
+    Device::I2c& bus = d.i2c;
+    if (bus.scl && scl) {
+        bool before = Line(bus);
+        bus.master = sda;
+        if (before != Line(bus)) {
+            // SDA moved while SCL was high: START when it fell, STOP when it rose.
+            size_t readPosition = bus.readPosition;
+            bus = Device::I2c{};
+            bus.master = sda;
+            bus.phase = before ? kAddress : kIdle;
+            bus.readPosition = readPosition;
+            Event(d, before ? "S" : "P");
+        }
+    } else if (scl) {
+        bus.master = sda;  // SDA settles before SCL rises
+        bus.scl = true;
+        Rising(d);
+    } else {
+        if (bus.scl) {
+            bus.scl = false;
+            bus.slave = SlaveDrive(bus);
+        }
+        bus.master = sda;  // and changes after SCL fell
+    }
+}
+
+// ---- the MPSSE engine -------------------------------------------------------------------------
+
+void Reply(Device& d, uint8_t byte)
+{
+    if (!State().mute)
+        d.received.push_back(byte);
+}
+
+void Clock(Device& d, bool tdi, bool tms, bool tdo)
+{
+    if (!State().quiet)
+        d.clocks.push_back(static_cast<uint8_t>((tdi ? 1 : 0) | (tms ? 2 : 0) | (tdo ? 4 : 0)));
+}
+
+void Execute(Device& d, const std::vector<uint8_t>& command)
+{
+    Driver& f = State();
+    const uint8_t opcode = command[0];
+    const unsigned n = command.size() == 3 ? command[1] + 1u : 0;  // bits of a shift
+    static const std::vector<uint8_t> kNothingToModel = {0x82, 0x86, 0x85, 0x87, 0x8A, 0x8D, 0x97};
+    if (opcode == 0x80) {
+        d.lowValue = command[1];
+        d.lowDirection = command[2];
+        Drive(d, (d.lowDirection & 0x01) == 0 || (d.lowValue & 0x01) != 0,
+              (d.lowDirection & 0x02) == 0 || (d.lowValue & 0x02) != 0);
+    } else if ((opcode == 0x1B || opcode == 0x3B) && n <= 8) {
+        unsigned read = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            bool tdi = ((command[2] >> i) & 1) != 0;
+            bool tdo = tdi;
+            if (f.jtagDelay != 0) {
+                d.delayLine.resize(f.jtagDelay, f.jtagFill);
+                d.delayLine.push_back(tdi);
+                tdo = d.delayLine.front();
+                d.delayLine.pop_front();
+            }
+            Clock(d, tdi, (d.lowValue & 0x08) != 0, tdo);
+            read |= (tdo ? 1u : 0u) << i;
+        }
+        d.lowValue = static_cast<uint8_t>((d.lowValue & ~0x02) | (((command[2] >> (n - 1)) & 1) << 1));
+        // The bits read fill the top n bits, the first one lowest.
+        if (opcode == 0x3B)
+            Reply(d, static_cast<uint8_t>((read << (8 - n)) | ((1u << (8 - n)) - 1u)));
+    } else if (opcode == 0x37 && n <= 8) {
+        unsigned read = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            bool bit = (d.lowDirection & 0x02) == 0 || ((command[2] >> (7 - i)) & 1) != 0;
+            Drive(d, false, bit);
+            Drive(d, true, bit);
+            read = (read << 1) | (Line(d.i2c) ? 1u : 0u);
+            Drive(d, false, bit);
+        }
+        // The bits read fill the low n bits, the first one highest.
+        Reply(d, static_cast<uint8_t>(read | (0xFFu << n)));
+    } else if (opcode == 0x4B && n <= 8) {
+        bool tdi = (command[2] & 0x80) != 0;
+        for (unsigned i = 0; i < n; ++i)
+            Clock(d, tdi, ((command[2] >> i) & 1) != 0, false);
+        bool lastTms = ((command[2] >> (n - 1)) & 1) != 0;
+        d.lowValue = static_cast<uint8_t>((d.lowValue & ~0x0A) | (lastTms ? 0x08 : 0) | (tdi ? 0x02 : 0));
+    } else if (std::ranges::find(kNothingToModel, opcode) == kNothingToModel.end() && opcode != f.ignoreOpcode) {
+        // A bad opcode: 0xFA and the opcode, unless the engine is scripted to start slowly.
+        if (f.syncIgnore > 0) {
+            --f.syncIgnore;
+            return;
+        }
+        Reply(d, 0xFA);
+        Reply(d, opcode);
+    }
+}
+
+void Feed(Device& d, const uint8_t* bytes, size_t count)
+{
+    if (!State().quiet)
+        d.written.insert(d.written.end(), bytes, bytes + count);
+    for (size_t i = 0; d.mpsse && i < count; ++i) {
+        d.partial.push_back(bytes[i]);
+        uint8_t opcode = d.partial[0];
+        bool three = opcode == 0x80 || opcode == 0x82 || opcode == 0x86 || opcode == 0x1B || opcode == 0x3B ||
+                     opcode == 0x37 || opcode == 0x4B;
+        if (d.partial.size() == (three ? 3u : 1u)) {
+            Execute(d, d.partial);
+            d.partial.clear();
+        }
+    }
+}
+
+// ---- the frame of every D2XX call -------------------------------------------------------------
+
+// The scripted failure of a function, or FT_OK.
+FT_STATUS Injected(const char* function)
+{
+    auto& fails = State().fails;
+    for (auto rule = fails.begin(); rule != fails.end(); ++rule) {
+        if (rule->function == function && rule->skip-- == 0) {
+            FT_STATUS status = rule->status;
+            fails.erase(rule);
+            return status;
+        }
+    }
+    return FT_OK;
+}
+
+// One call: the open device behind the handle (or null), its status, and the log line
+// "FT_Write(0,3->3) = 0" written when the call ends.
+struct Call {
+    Call(const char* function, FT_HANDLE handle) : name(function)
+    {
+        for (Device& candidate : State().devices)
+            d = (&candidate == handle && candidate.open) ? &candidate : d;
+        status = d ? Injected(function) : FT_STATUS{FT_INVALID_HANDLE};
+    }
+    ~Call()
+    {
+        if (!State().quiet)
+            State().log.push_back(Text("%s(%d%s) = %u", name, d ? d->index : -1, arguments.c_str(), status));
+    }
+    bool ok() const { return status == FT_OK; }
+    void Arguments(const char* format, auto... values)
+    {
+        if (!State().quiet)
+            arguments = Text(format, values...);
+    }
+
+    const char* name;
+    Device* d = nullptr;
+    FT_STATUS status;
+    std::string arguments;  // ",65536,65536" or "->2"
+};
+
+// A call whose effect is only its log line: "FT_SetLatencyTimer(0,16) = 0".
+FT_STATUS Setting(const char* function, FT_HANDLE handle, std::initializer_list<unsigned> arguments)
+{
+    Call call(function, handle);
+    for (unsigned argument : arguments) {
+        if (!State().quiet)
+            call.arguments += "," + std::to_string(argument);
+    }
+    return call.status;
+}
 
 }  // namespace
 
-// ---- the thirteen D2XX functions ---------------------------------------------------------------
+Driver& Fake() { return State(); }
 
-FAKE_EXPORT FT_STATUS FT_CreateDeviceInfoList(LPDWORD lpdwNumDevs)
+void Driver::Reset()
 {
-    Fake& f = State();
-    std::lock_guard<std::recursive_mutex> lock(f.mutex);
-    FT_STATUS status = f.Injected("FT_CreateDeviceInfoList");
-    if (status == FT_OK && lpdwNumDevs == nullptr)
-        status = FT_INVALID_PARAMETER;
+    *this = Driver{};
+    AddDevice("FT2232H MiniModule A", "QBX0001A", FT_DEVICE_2232H);
+    AddDevice("FT2232H MiniModule B", "QBX0001B", FT_DEVICE_2232H);
+}
+
+Device& Driver::AddDevice(const std::string& description, const std::string& serial, unsigned type)
+{
+    Device& d = devices.emplace_back();
+    d.index = static_cast<int>(devices.size() - 1);
+    d.description = description;
+    d.serial = serial;
+    d.type = type;
+    return d;
+}
+
+void Driver::ClearLogs()
+{
+    log.clear();
+    for (Device& d : devices) {
+        d.written.clear();
+        d.writeSizes.clear();
+        d.readTotal = 0;
+        d.clocks.clear();
+        d.trace.clear();
+    }
+}
+
+std::vector<std::string> Driver::CallsWithoutPolls() const
+{
+    std::vector<std::string> calls;
+    std::copy_if(log.begin(), log.end(), std::back_inserter(calls),
+                 [](const std::string& line) { return !line.starts_with("FT_GetQueueStatus("); });
+    return calls;
+}
+
+}  // namespace fake
+
+// ---- the thirteen D2XX functions --------------------------------------------------------------
+
+using fake::State;
+
+extern "C" {
+
+FT_STATUS FT_CreateDeviceInfoList(LPDWORD count)
+{
+    FT_STATUS status = fake::Injected("FT_CreateDeviceInfoList");
     if (status == FT_OK)
-        *lpdwNumDevs = static_cast<DWORD>(f.devices.size());
-    f.Log("FT_CreateDeviceInfoList() = %u", status);
+        *count = static_cast<DWORD>(State().devices.size());
+    State().log.push_back("FT_CreateDeviceInfoList() = " + std::to_string(status));
     return status;
 }
 
-FAKE_EXPORT FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* pDest, LPDWORD lpdwNumDevs)
+FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* nodes, LPDWORD count)
 {
-    Fake& f = State();
-    std::lock_guard<std::recursive_mutex> lock(f.mutex);
-    FT_STATUS status = f.Injected("FT_GetDeviceInfoList");
-    if (status == FT_OK && lpdwNumDevs == nullptr)
-        status = FT_INVALID_PARAMETER;
-    unsigned given = lpdwNumDevs ? *lpdwNumDevs : 0;
-    if (status == FT_OK) {
-        size_t count = std::min<size_t>(given, f.devices.size());
-        for (size_t i = 0; i < count; ++i) {
-            const Device& device = *f.devices[i];
-            FT_DEVICE_LIST_INFO_NODE node{};
-            node.Flags = FT_FLAGS_HISPEED | (device.open ? FT_FLAGS_OPENED : 0);
-            node.Type = device.type;
-            node.ID = 0x04036010;
-            node.LocId = static_cast<DWORD>(0x100 + i);
-            std::memcpy(node.SerialNumber, device.serial.data(),
-                        std::min(device.serial.size(), sizeof node.SerialNumber));
-            std::memcpy(node.Description, device.description.data(),
-                        std::min(device.description.size(), sizeof node.Description));
-            node.ftHandle = device.open ? const_cast<Device*>(&device) : nullptr;
-            pDest[i] = node;
-        }
-        *lpdwNumDevs = static_cast<DWORD>(f.devices.size());
+    FT_STATUS status = fake::Injected("FT_GetDeviceInfoList");
+    State().log.push_back(fake::Text("FT_GetDeviceInfoList(%u) = %u", *count, status));
+    for (size_t i = 0; status == FT_OK && i < std::min<size_t>(*count, State().devices.size()); ++i) {
+        // The strings are cut to the fields, without a NUL when they fill them.
+        const fake::Device& d = State().devices[i];
+        nodes[i] = FT_DEVICE_LIST_INFO_NODE{};
+        nodes[i].Type = d.type;
+        std::memcpy(nodes[i].SerialNumber, d.serial.data(), std::min<size_t>(d.serial.size(), 16));
+        std::memcpy(nodes[i].Description, d.description.data(), std::min<size_t>(d.description.size(), 64));
     }
-    f.Log("FT_GetDeviceInfoList(%u) = %u", given, status);
+    if (status == FT_OK)
+        *count = static_cast<DWORD>(State().devices.size());
     return status;
 }
 
-FAKE_EXPORT FT_STATUS FT_OpenEx(PVOID pvArg1, DWORD dwFlags, FT_HANDLE* pHandle)
+FT_STATUS FT_OpenEx(PVOID argument, DWORD flags, FT_HANDLE* opened)
 {
-    Fake& f = State();
-    std::lock_guard<std::recursive_mutex> lock(f.mutex);
-    std::string text = pvArg1 ? std::string(static_cast<const char*>(pvArg1)) : std::string("(null)");
-    FT_STATUS status = f.Injected("FT_OpenEx");
-    Device* match = nullptr;
-    if (status == FT_OK) {
-        for (auto& device : f.devices) {
-            const std::string& key = dwFlags == FT_OPEN_BY_DESCRIPTION ? device->description : device->serial;
-            size_t field = dwFlags == FT_OPEN_BY_DESCRIPTION ? 64 : 16;
-            if (text == key || (key.size() >= field && text == key.substr(0, field))) {
-                match = device.get();
-                break;
-            }
-        }
-        if (dwFlags != FT_OPEN_BY_SERIAL_NUMBER && dwFlags != FT_OPEN_BY_DESCRIPTION)
-            status = FT_INVALID_PARAMETER;
-        else if (match == nullptr)
-            status = FT_DEVICE_NOT_FOUND;
-        else if (match->open)
-            status = FT_DEVICE_NOT_OPENED;
-    }
+    std::string key = static_cast<const char*>(argument);
+    FT_STATUS status = fake::Injected("FT_OpenEx");
+    auto& devices = State().devices;
+    auto match = std::find_if(devices.begin(), devices.end(), [&](const fake::Device& d) {
+        return flags == FT_OPEN_BY_SERIAL_NUMBER && d.serial.substr(0, 16) == key;
+    });
+    if (status == FT_OK)
+        status = match == devices.end() ? FT_DEVICE_NOT_FOUND : match->open ? FT_DEVICE_NOT_OPENED : FT_OK;
     if (status == FT_OK) {
         match->open = true;
         match->mpsse = false;
         match->received.clear();
-        match->partial.clear();
-        if (pHandle)
-            *pHandle = match;
+        *opened = &*match;
     }
-    f.Log("FT_OpenEx(%s,%u) = %u", text.c_str(), dwFlags, status);
+    State().log.push_back(fake::Text("FT_OpenEx(%s,%u) = %u", key.c_str(), flags, status));
     return status;
 }
 
-FAKE_EXPORT FT_STATUS FT_Close(FT_HANDLE ftHandle)
+FT_STATUS FT_Close(FT_HANDLE handle)
 {
-    Fake& f = State();
-    std::lock_guard<std::recursive_mutex> lock(f.mutex);
-    Device* device = f.Find(ftHandle);
-    FT_STATUS status = device ? f.Injected("FT_Close") : FT_STATUS{FT_INVALID_HANDLE};
-    if (device) {
-        // Closed even when the call reports a failure: the handle is gone either way.
-        device->open = false;
-        device->mpsse = false;
-    }
-    f.Log("FT_Close(%d) = %u", IndexOf(device), status);
-    return status;
+    fake::Call call("FT_Close", handle);
+    if (call.d != nullptr)
+        call.d->open = false;  // gone even when the call reports a failure
+    return call.status;
 }
 
-FAKE_EXPORT FT_STATUS FT_ResetDevice(FT_HANDLE ftHandle)
-{
-    Fake& f = State();
-    std::lock_guard<std::recursive_mutex> lock(f.mutex);
-    Device* device = f.Find(ftHandle);
-    FT_STATUS status = device ? f.Injected("FT_ResetDevice") : FT_STATUS{FT_INVALID_HANDLE};
-    if (status == FT_OK)
-        device->partial.clear();  // bytes already in the host's queue stay there
-    f.Log("FT_ResetDevice(%d) = %u", IndexOf(device), status);
-    return status;
-}
+FT_STATUS FT_ResetDevice(FT_HANDLE handle) { return fake::Setting("FT_ResetDevice", handle, {}); }
 
-FAKE_EXPORT FT_STATUS FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD* lpdwAmountInRxQueue)
+FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* amount)
 {
-    Fake& f = State();
-    std::lock_guard<std::recursive_mutex> lock(f.mutex);
-    Device* device = f.Find(ftHandle);
-    FT_STATUS status = device ? f.Injected("FT_GetQueueStatus") : FT_STATUS{FT_INVALID_HANDLE};
-    if (status == FT_OK && lpdwAmountInRxQueue == nullptr)
-        status = FT_INVALID_PARAMETER;
+    fake::Call call("FT_GetQueueStatus", handle);
     DWORD waiting = 0;
-    if (status == FT_OK) {
-        waiting = static_cast<DWORD>(device->received.size());
-        if (f.config.readChunk != 0)
-            waiting = std::min<DWORD>(waiting, f.config.readChunk);
-        *lpdwAmountInRxQueue = waiting;
+    if (call.ok()) {
+        waiting = static_cast<DWORD>(call.d->received.size());
+        if (State().readChunk != 0)
+            waiting = std::min<DWORD>(waiting, State().readChunk);
+        *amount = waiting;
     }
-    f.Log("FT_GetQueueStatus(%d->%u) = %u", IndexOf(device), waiting, status);
-    return status;
+    call.Arguments("->%u", waiting);
+    return call.status;
 }
 
-FAKE_EXPORT FT_STATUS FT_Read(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToRead, LPDWORD lpdwBytesReturned)
+FT_STATUS FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD wanted, LPDWORD got)
 {
-    Fake& f = State();
-    std::lock_guard<std::recursive_mutex> lock(f.mutex);
-    Device* device = f.Find(ftHandle);
-    FT_STATUS status = device ? f.Injected("FT_Read") : FT_STATUS{FT_INVALID_HANDLE};
-    if (status == FT_OK && (lpdwBytesReturned == nullptr || (lpBuffer == nullptr && dwBytesToRead != 0)))
-        status = FT_INVALID_PARAMETER;
+    fake::Call call("FT_Read", handle);
     DWORD count = 0;
-    if (status == FT_OK) {
-        count = static_cast<DWORD>(std::min<size_t>(dwBytesToRead, device->received.size()));
-        auto* out = static_cast<uint8_t*>(lpBuffer);
-        for (DWORD i = 0; i < count; ++i) {
-            out[i] = device->received.front();
-            device->received.pop_front();
-        }
-        *lpdwBytesReturned = count;
+    if (call.ok()) {
+        std::deque<uint8_t>& received = call.d->received;
+        count = static_cast<DWORD>(std::min<size_t>(wanted, received.size()));
+        std::copy_n(received.begin(), count, static_cast<uint8_t*>(buffer));
+        received.erase(received.begin(), received.begin() + count);
+        call.d->readTotal += count;
+        *got = count;
     }
-    f.Log("FT_Read(%d,%u->%u) = %u", IndexOf(device), dwBytesToRead, count, status);
-    return status;
+    call.Arguments(",%u->%u", wanted, count);
+    return call.status;
 }
 
-FAKE_EXPORT FT_STATUS FT_Write(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToWrite, LPDWORD lpdwBytesWritten)
+FT_STATUS FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD size, LPDWORD written)
 {
-    Fake& f = State();
-    std::lock_guard<std::recursive_mutex> lock(f.mutex);
-    Device* device = f.Find(ftHandle);
-    FT_STATUS status = device ? f.Injected("FT_Write") : FT_STATUS{FT_INVALID_HANDLE};
-    if (status == FT_OK && (lpdwBytesWritten == nullptr || (lpBuffer == nullptr && dwBytesToWrite != 0)))
-        status = FT_INVALID_PARAMETER;
+    fake::Call call("FT_Write", handle);
     DWORD accepted = 0;
-    if (status == FT_OK) {
-        if (f.config.zeroWrites > 0) {
-            --f.config.zeroWrites;
-        } else {
-            accepted = dwBytesToWrite;
-            if (f.config.writeLimit != 0)
-                accepted = std::min<DWORD>(accepted, f.config.writeLimit);
-            f.Feed(*device, static_cast<const uint8_t*>(lpBuffer), accepted);
+    if (call.ok()) {
+        if (State().zeroWrites > 0)
+            --State().zeroWrites;
+        else
+            accepted = size;
+        fake::Feed(*call.d, static_cast<const uint8_t*>(buffer), accepted);
+        if (!State().quiet)
+            call.d->writeSizes.push_back(size);
+        *written = accepted;
+    }
+    call.Arguments(",%u->%u", size, accepted);
+    return call.status;
+}
+
+FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, ULONG in, ULONG out)
+{
+    return fake::Setting("FT_SetUSBParameters", handle, {in, out});
+}
+
+FT_STATUS FT_SetChars(FT_HANDLE handle, UCHAR event, UCHAR eventOn, UCHAR error, UCHAR errorOn)
+{
+    return fake::Setting("FT_SetChars", handle, {event, eventOn, error, errorOn});
+}
+
+FT_STATUS FT_SetTimeouts(FT_HANDLE handle, ULONG read, ULONG write)
+{
+    return fake::Setting("FT_SetTimeouts", handle, {read, write});
+}
+
+FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, UCHAR ms) { return fake::Setting("FT_SetLatencyTimer", handle, {ms}); }
+
+FT_STATUS FT_SetBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode)
+{
+    FT_STATUS status = fake::Setting("FT_SetBitMode", handle, {mask, mode});
+    for (fake::Device& d : State().devices) {
+        if (&d == handle && status == FT_OK) {
+            d.mpsse = mode == FT_BITMODE_MPSSE;
+            d.partial.clear();
         }
-        *lpdwBytesWritten = accepted;
     }
-    f.Log("FT_Write(%d,%u->%u) = %u", IndexOf(device), dwBytesToWrite, accepted, status);
     return status;
 }
 
-FAKE_EXPORT FT_STATUS FT_SetUSBParameters(FT_HANDLE ftHandle, ULONG ulInTransferSize, ULONG ulOutTransferSize)
-{
-    Fake& f = State();
-    std::lock_guard<std::recursive_mutex> lock(f.mutex);
-    Device* device = f.Find(ftHandle);
-    FT_STATUS status = device ? f.Injected("FT_SetUSBParameters") : FT_STATUS{FT_INVALID_HANDLE};
-    f.Log("FT_SetUSBParameters(%d,%u,%u) = %u", IndexOf(device), ulInTransferSize, ulOutTransferSize, status);
-    return status;
-}
-
-FAKE_EXPORT FT_STATUS FT_SetChars(FT_HANDLE ftHandle, UCHAR uEventChar, UCHAR uEventCharEnabled, UCHAR uErrorChar,
-                                  UCHAR uErrorCharEnabled)
-{
-    Fake& f = State();
-    std::lock_guard<std::recursive_mutex> lock(f.mutex);
-    Device* device = f.Find(ftHandle);
-    FT_STATUS status = device ? f.Injected("FT_SetChars") : FT_STATUS{FT_INVALID_HANDLE};
-    f.Log("FT_SetChars(%d,%u,%u,%u,%u) = %u", IndexOf(device), uEventChar, uEventCharEnabled, uErrorChar,
-          uErrorCharEnabled, status);
-    return status;
-}
-
-FAKE_EXPORT FT_STATUS FT_SetTimeouts(FT_HANDLE ftHandle, ULONG dwReadTimeout, ULONG dwWriteTimeout)
-{
-    Fake& f = State();
-    std::lock_guard<std::recursive_mutex> lock(f.mutex);
-    Device* device = f.Find(ftHandle);
-    FT_STATUS status = device ? f.Injected("FT_SetTimeouts") : FT_STATUS{FT_INVALID_HANDLE};
-    f.Log("FT_SetTimeouts(%d,%u,%u) = %u", IndexOf(device), dwReadTimeout, dwWriteTimeout, status);
-    return status;
-}
-
-FAKE_EXPORT FT_STATUS FT_SetLatencyTimer(FT_HANDLE ftHandle, UCHAR ucLatency)
-{
-    Fake& f = State();
-    std::lock_guard<std::recursive_mutex> lock(f.mutex);
-    Device* device = f.Find(ftHandle);
-    FT_STATUS status = device ? f.Injected("FT_SetLatencyTimer") : FT_STATUS{FT_INVALID_HANDLE};
-    f.Log("FT_SetLatencyTimer(%d,%u) = %u", IndexOf(device), ucLatency, status);
-    return status;
-}
-
-FAKE_EXPORT FT_STATUS FT_SetBitMode(FT_HANDLE ftHandle, UCHAR ucMask, UCHAR ucEnable)
-{
-    Fake& f = State();
-    std::lock_guard<std::recursive_mutex> lock(f.mutex);
-    Device* device = f.Find(ftHandle);
-    FT_STATUS status = device ? f.Injected("FT_SetBitMode") : FT_STATUS{FT_INVALID_HANDLE};
-    if (status == FT_OK) {
-        device->mpsse = ucEnable == FT_BITMODE_MPSSE;
-        device->partial.clear();
-    }
-    f.Log("FT_SetBitMode(%d,%u,%u) = %u", IndexOf(device), ucMask, ucEnable, status);
-    return status;
-}
-
-// ---- control functions -------------------------------------------------------------------------
-
-#define FAKE_LOCK                   \
-    Fake& f = State();              \
-    std::lock_guard<std::recursive_mutex> lock(f.mutex)
-
-FAKE_EXPORT void FakeD2xx_Reset(void)
-{
-    FAKE_LOCK;
-    f.Reset();
-}
-
-FAKE_EXPORT void FakeD2xx_ClearDevices(void)
-{
-    FAKE_LOCK;
-    f.devices.clear();
-}
-
-FAKE_EXPORT int FakeD2xx_AddDevice(const char* description, const char* serial, unsigned type)
-{
-    FAKE_LOCK;
-    return f.AddDevice(description, serial, type);
-}
-
-FAKE_EXPORT void FakeD2xx_FailCall(const char* function, unsigned skip, unsigned times, unsigned status)
-{
-    FAKE_LOCK;
-    f.rules.push_back(FailRule{function ? function : "", skip, times == 0 ? UINT_MAX : times, status});
-}
-
-FAKE_EXPORT void FakeD2xx_SetZeroWrites(unsigned count)
-{
-    FAKE_LOCK;
-    f.config.zeroWrites = count;
-}
-
-FAKE_EXPORT void FakeD2xx_SetWriteLimit(unsigned bytes)
-{
-    FAKE_LOCK;
-    f.config.writeLimit = bytes;
-}
-
-FAKE_EXPORT void FakeD2xx_SetMute(int mute)
-{
-    FAKE_LOCK;
-    f.config.mute = mute != 0;
-}
-
-FAKE_EXPORT void FakeD2xx_SetSyncIgnore(unsigned count)
-{
-    FAKE_LOCK;
-    f.config.syncIgnore = count;
-}
-
-FAKE_EXPORT void FakeD2xx_SetIgnoreOpcode(int opcode)
-{
-    FAKE_LOCK;
-    f.config.ignoreOpcode = opcode;
-}
-
-FAKE_EXPORT void FakeD2xx_SetReadChunk(unsigned bytes)
-{
-    FAKE_LOCK;
-    f.config.readChunk = bytes;
-}
-
-FAKE_EXPORT void FakeD2xx_SetQuiet(int quiet)
-{
-    FAKE_LOCK;
-    f.config.quiet = quiet != 0;
-}
-
-FAKE_EXPORT void FakeD2xx_InjectReply(int device, const unsigned char* data, unsigned count)
-{
-    FAKE_LOCK;
-    if (Device* d = f.At(device))
-        d->received.insert(d->received.end(), data, data + count);
-}
-
-FAKE_EXPORT void FakeD2xx_SetJtagDelay(unsigned bits, int fill)
-{
-    FAKE_LOCK;
-    f.config.jtagPattern.clear();
-    f.config.jtagDelay = bits;
-    f.config.jtagFill = fill != 0;
-    for (auto& device : f.devices) {
-        device->delayLine.clear();
-        device->patternPosition = 0;
-    }
-}
-
-FAKE_EXPORT void FakeD2xx_SetJtagPattern(const unsigned char* pattern, unsigned count)
-{
-    FAKE_LOCK;
-    f.config.jtagPattern.clear();
-    for (unsigned i = 0; i < count; ++i)
-        f.config.jtagPattern.push_back(((pattern[i / 8] >> (i % 8)) & 1) != 0);
-    for (auto& device : f.devices) {
-        device->delayLine.clear();
-        device->patternPosition = 0;
-    }
-}
-
-FAKE_EXPORT void FakeD2xx_SetI2CSlave(unsigned address7)
-{
-    FAKE_LOCK;
-    f.config.slave = address7;
-}
-
-FAKE_EXPORT void FakeD2xx_SetI2CNack(int index)
-{
-    FAKE_LOCK;
-    f.config.nackIndex = index;
-}
-
-FAKE_EXPORT void FakeD2xx_SetI2CJam(int index)
-{
-    FAKE_LOCK;
-    f.config.jamIndex = index;
-}
-
-FAKE_EXPORT void FakeD2xx_SetI2CReadData(const unsigned char* data, unsigned count)
-{
-    FAKE_LOCK;
-    f.config.readData.assign(data, data + count);
-}
-
-FAKE_EXPORT const char* FakeD2xx_CallLog(void)
-{
-    FAKE_LOCK;
-    f.scratch = f.log;
-    return f.scratch.c_str();
-}
-
-FAKE_EXPORT size_t FakeD2xx_Written(int device, unsigned char* out, size_t max)
-{
-    FAKE_LOCK;
-    Device* d = f.At(device);
-    if (!d)
-        return 0;
-    if (out)
-        std::memcpy(out, d->written.data(), std::min(max, d->written.size()));
-    return d->written.size();
-}
-
-FAKE_EXPORT const char* FakeD2xx_I2CTrace(int device)
-{
-    FAKE_LOCK;
-    Device* d = f.At(device);
-    f.scratch = d ? d->bus.trace : std::string();
-    return f.scratch.c_str();
-}
-
-FAKE_EXPORT size_t FakeD2xx_Clocks(int device, unsigned char* out, size_t max)
-{
-    FAKE_LOCK;
-    Device* d = f.At(device);
-    if (!d)
-        return 0;
-    if (out)
-        std::memcpy(out, d->clocks.data(), std::min(max, d->clocks.size()));
-    return d->clocks.size();
-}
-
-FAKE_EXPORT unsigned FakeD2xx_LowPins(int device)
-{
-    FAKE_LOCK;
-    Device* d = f.At(device);
-    return d ? static_cast<unsigned>(d->lowValue | (d->lowDirection << 8)) : 0;
-}
-
-FAKE_EXPORT unsigned FakeD2xx_Divisor(int device)
-{
-    FAKE_LOCK;
-    Device* d = f.At(device);
-    return d ? d->divisor : 0;
-}
-
-FAKE_EXPORT unsigned FakeD2xx_Pending(int device)
-{
-    FAKE_LOCK;
-    Device* d = f.At(device);
-    return d ? static_cast<unsigned>(d->received.size()) : 0;
-}
-
-FAKE_EXPORT void FakeD2xx_ClearLogs(void)
-{
-    FAKE_LOCK;
-    f.log.clear();
-    for (auto& device : f.devices) {
-        device->written.clear();
-        device->clocks.clear();
-        device->bus.trace.clear();
-    }
-}
+}  // extern "C"

@@ -3,19 +3,20 @@
 #pragma once
 
 #include "d2xx_driver.h"
-#include "fake_d2xx_client.h"
+#include "fake_d2xx.h"
 #include "platform.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <cstdlib>
 #include <vector>
 
 class FakeDriverTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fake::UseFake();
+        setenv("USBWIRE_DRIVER", "libd2xx-fake.so", 1);
+        F.Reset();
         usbwire::ResetD2xxDriverForTesting();
     }
     void TearDown() override { usbwire::ResetD2xxDriverForTesting(); }
@@ -23,7 +24,7 @@ protected:
     // Milliseconds of fake time since the start of the test.
     uint32_t Elapsed() { return platform::TickCountMs() - m_Start; }
 
-    const fake::Api& F = fake::Fake();
+    fake::Driver& F = fake::Fake();
     platform::FakeClock clock{1};
     platform::ScopedClock installed{clock};
 
