@@ -53,3 +53,20 @@ function(qbx_add_fuzzer name)
     target_link_libraries(${name}_replay PRIVATE ${F_LIBS})
   endif()
 endfunction()
+
+# qbx_runtime_dependencies(TARGET name ...)
+# Builds the named targets before TARGET: programs and libraries it runs or loads at run time. The
+# names are looked up once the whole tree is configured, so they may be defined in folders
+# configured later; names that no configuration defines are skipped.
+function(qbx_runtime_dependencies target)
+  cmake_language(EVAL CODE
+    "cmake_language(DEFER DIRECTORY [[${CMAKE_SOURCE_DIR}]] CALL _qbx_add_existing_dependencies [[${target}]] ${ARGN})")
+endfunction()
+
+function(_qbx_add_existing_dependencies target)
+  foreach(runtime ${ARGN})
+    if(TARGET ${runtime})
+      add_dependencies(${target} ${runtime})
+    endif()
+  endforeach()
+endfunction()
