@@ -53,7 +53,7 @@ Station& Open()
         Bridge bridge(s.i2c);
         if (!bridge.Power(true) || !bridge.SwitchJtagOn())
             s.error = "cannot switch the board's JTAG chain on";
-        else if (Chain(s.jtag, 1, kDevices).ReadIdcodes().size() != kDevices)
+        else if (Chain(s.jtag, 1).ReadIdcodes().size() != kDevices)
             s.error = "the chain does not show eight devices";
         return s;
     }();
@@ -67,7 +67,7 @@ void BM_InterconnectionVector(benchmark::State& state)
         state.SkipWithError(station.error.c_str());
         return;
     }
-    Chain chain(station.jtag, 1, kDevices);
+    Chain chain(station.jtag, 1);
     std::vector<std::vector<uint8_t>> images(kDevices, std::vector<uint8_t>(kCells / 8, 0x00));
     for (size_t d = 0; d < kDevices; ++d)
         for (size_t i = 0; i < images[d].size(); ++i)

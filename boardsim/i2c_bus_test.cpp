@@ -59,18 +59,8 @@ public:
         m_Sda = sda;
         m_Bus.Update(scl, sda);
     }
-    void Start()   // also a repeated START: both lines go high together first
-    {
-        Set(true, true);
-        Set(true, false);
-        Set(false, false);
-    }
-    void Stop()
-    {
-        Set(false, false);
-        Set(true, false);
-        Set(true, true);
-    }
+    void Start() { Set(true, true); Set(true, false); Set(false, false); }  // also a repeated START
+    void Stop() { Set(false, false); Set(true, false); Set(true, true); }
     bool Clock(bool bit)
     {
         if (m_Timing == Timing::RiseWithData) {
@@ -107,11 +97,7 @@ public:
         Release();
         return b;
     }
-    void Release()   // SCL low: its level between bytes
-    {
-        if (m_Scl)
-            Set(false, m_Sda);
-    }
+    void Release() { if (m_Scl) Set(false, m_Sda); }  // SCL low: its level between bytes
 
 private:
     I2cBus& m_Bus;

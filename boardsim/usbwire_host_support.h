@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "onewire_test_support.h"
 #include "usbwire.h"
 
 namespace qbxsim::host {
@@ -25,38 +26,11 @@ inline void UseSimulator(const std::string& boardFile, const std::string& stats 
         setenv("QBXSIM_TRACE", trace.c_str(), 1);
 }
 
-// The 1-Wire CRC-8 (x^8 + x^5 + x^4 + 1, LSB first).
-inline uint8_t Crc8(const uint8_t* data, size_t size)
-{
-    uint8_t crc = 0;
-    for (size_t i = 0; i < size; ++i) {
-        uint8_t byte = data[i];
-        for (int b = 0; b < 8; ++b) {
-            bool mix = ((crc ^ byte) & 1) != 0;
-            crc >>= 1;
-            if (mix)
-                crc ^= 0x8C;
-            byte >>= 1;
-        }
-    }
-    return crc;
-}
-
-// A ROM from its family code and 48-bit serial, CRC in the top byte.
-inline uint64_t RomOf(uint8_t family, uint64_t serial)
-{
-    uint8_t bytes[7] = {family};
-    for (int i = 0; i < 6; ++i)
-        bytes[1 + i] = static_cast<uint8_t>(serial >> (8 * i));
-    uint64_t rom = family | ((serial & 0xFFFFFFFFFFFFull) << 8);
-    return rom | (static_cast<uint64_t>(Crc8(bytes, 7)) << 56);
-}
-
 // The DS2482-100 at address byte 0x30 on channel A, and the 1-Wire bus behind it.
 class Bridge {
 public:
     static constexpr unsigned char kAddress = 0x30;
-    enum : uint8_t { k1WB = 0x01, kPPD = 0x02, kSBR = 0x20, kTSB = 0x40, kDIR = 0x80 };
+    enum : uint8_t { k1WB = 0x01, kPPD = 0x02 };
 
     explicit Bridge(void* i2c) : m_I2c(i2c) {}
 
@@ -82,12 +56,7 @@ public:
         }
         return -1;
     }
-    int Reset()
-    {
-        if (Command({0xB4}) != 0)
-            return -1;
-        return WaitStatus();
-    }
+    int Reset() { return Command({0xB4}) == 0 ? WaitStatus() : -1; }
     bool WriteByte(uint8_t b) { return Command({0xA5, b}) == 0 && WaitStatus() >= 0; }
     int ReadByte()
     {
@@ -98,41 +67,14 @@ public:
             return -1;
         return data;
     }
-    int Triplet(bool direction)
+    int Triplet(bool direction) { return Command({0x78, uint8_t(direction ? 0x80 : 0)}) == 0 ? WaitStatus() : -1; }
+    bool StartSearch()
     {
-        if (Command({0x78, static_cast<unsigned char>(direction ? 0x80 : 0x00)}) != 0)
-            return -1;
-        return WaitStatus();
+        const int status = Reset();
+        return status >= 0 && (status & kPPD) && WriteByte(0xF0);
     }
-
-    // Every ROM on the bus, by the search algorithm of Maxim's AN187 with the bridge's triplet.
-    std::vector<uint64_t> Search()
-    {
-        std::vector<uint64_t> roms;
-        uint64_t rom = 0;
-        int lastDiscrepancy = 0;
-        for (int pass = 0; pass < 64; ++pass) {
-            int status = Reset();
-            if (status < 0 || !(status & kPPD) || !WriteByte(0xF0))
-                break;
-            int lastZero = 0;
-            for (int bit = 1; bit <= 64; ++bit) {
-                bool direction = bit < lastDiscrepancy ? ((rom >> (bit - 1)) & 1) != 0 : bit == lastDiscrepancy;
-                int s = Triplet(direction);
-                if (s < 0 || ((s & kSBR) && (s & kTSB)))
-                    return roms;  // nobody answers
-                bool taken = (s & kDIR) != 0;
-                if (!(s & kSBR) && !(s & kTSB) && !taken)
-                    lastZero = bit;
-                rom = taken ? (rom | (uint64_t{1} << (bit - 1))) : (rom & ~(uint64_t{1} << (bit - 1)));
-            }
-            roms.push_back(rom);
-            lastDiscrepancy = lastZero;
-            if (lastDiscrepancy == 0)
-                break;
-        }
-        return roms;
-    }
+    // Every ROM on the bus.
+    std::vector<uint64_t> Search() { return test::SearchRoms(*this); }
 
     bool Select(uint64_t rom)
     {
@@ -177,7 +119,7 @@ private:
 // first in the bit strings.
 class Chain {
 public:
-    Chain(void* jtag, unsigned char address, size_t devices) : m_Jtag(jtag), m_Address(address), m_Devices(devices) {}
+    Chain(void* jtag, unsigned char address) : m_Jtag(jtag), m_Address(address) {}
 
     bool Reset() { return JTAG_Addr(m_Jtag, m_Address) && JTAG_Tms(m_Jtag, 255, 5); }
 
@@ -229,7 +171,6 @@ public:
 private:
     void* m_Jtag;
     unsigned char m_Address;
-    size_t m_Devices;
 };
 
 }  // namespace qbxsim::host

@@ -6,8 +6,8 @@
 
 #include <cstring>
 #include <deque>
-#include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace d2xxftdi;
@@ -153,27 +153,19 @@ TEST(FtdiRecords, OneRecordPerChannelNamedAndCutAsTheVendorDriverDoes)
     std::vector<ChannelRecord> records =
         FormRecords({Chip(0x0700, "FT2232H MiniModule", "FT80197L"), Chip(0x0800, "Quad RS232-HS", "FTQ1", 6),
                      Chip(0x0900, "Single RS232-HS", "FT232H1"), Chip(0x0700, "Dual RS232-HS", ""), busy});
-    const struct {
-        ULONG type;
-        int channel;
-        const char* description;
-        const char* serial;
-    } expected[] = {
-        {FT_DEVICE_2232H, 0, "FT2232H MiniModule A", "FT80197LA"},
-        {FT_DEVICE_2232H, 1, "FT2232H MiniModule B", "FT80197LB"},
-        {FT_DEVICE_4232H, 0, "Quad RS232-HS A", "FTQ1A"},          {FT_DEVICE_4232H, 1, "Quad RS232-HS B", "FTQ1B"},
-        {FT_DEVICE_4232H, 2, "Quad RS232-HS C", "FTQ1C"},          {FT_DEVICE_4232H, 3, "Quad RS232-HS D", "FTQ1D"},
-        {FT_DEVICE_232H, 0, "Single RS232-HS", "FT232H1"},         {FT_DEVICE_2232H, 0, "Dual RS232-HS A", "A"},
-        {FT_DEVICE_2232H, 1, "Dual RS232-HS B", "B"},
-        {FT_DEVICE_2232H, 0, "", ""},                              {FT_DEVICE_2232H, 1, "", ""},  // busy: no strings
-    };
-    ASSERT_EQ(records.size(), std::size(expected));
-    for (size_t i = 0; i < records.size(); ++i) {
-        EXPECT_EQ(records[i].type, expected[i].type) << i;
-        EXPECT_EQ(records[i].channel, expected[i].channel) << i;
-        EXPECT_EQ(records[i].description, expected[i].description) << i;
-        EXPECT_EQ(records[i].serial, expected[i].serial) << i;
-    }
+    using Record = std::tuple<ULONG, int, std::string, std::string>;  // type, channel, description, serial
+    std::vector<Record> got;
+    for (const ChannelRecord& r : records)
+        got.emplace_back(r.type, r.channel, r.description, r.serial);
+    EXPECT_EQ(got, (std::vector<Record>{
+                       {FT_DEVICE_2232H, 0, "FT2232H MiniModule A", "FT80197LA"},
+                       {FT_DEVICE_2232H, 1, "FT2232H MiniModule B", "FT80197LB"},
+                       {FT_DEVICE_4232H, 0, "Quad RS232-HS A", "FTQ1A"}, {FT_DEVICE_4232H, 1, "Quad RS232-HS B", "FTQ1B"},
+                       {FT_DEVICE_4232H, 2, "Quad RS232-HS C", "FTQ1C"}, {FT_DEVICE_4232H, 3, "Quad RS232-HS D", "FTQ1D"},
+                       {FT_DEVICE_232H, 0, "Single RS232-HS", "FT232H1"}, {FT_DEVICE_2232H, 0, "Dual RS232-HS A", "A"},
+                       {FT_DEVICE_2232H, 1, "Dual RS232-HS B", "B"},
+                       {FT_DEVICE_2232H, 0, "", ""}, {FT_DEVICE_2232H, 1, "", ""},  // busy: no strings
+                   }));
     EXPECT_EQ(records[0].id, 0x04036010u);
     EXPECT_EQ(records[2].id, 0x04036011u);
     EXPECT_NE(records[0].location, records[1].location);

@@ -101,18 +101,15 @@ TEST_F(OneWireCalls, WithoutAnI2CHandleNothingReachesTheAdapter)
     uint8_t byte = 0;
     _ROMID rom;
     std::vector<_ROMID> ids;
-    EXPECT_EQ(m_Master.WriteByte(0x55), -1);
-    EXPECT_EQ(m_Master.ReadByte(byte), -1);
-    EXPECT_EQ(m_Master.Triplet(true, byte), -1);
-    EXPECT_EQ(m_Master.ReadConfig(byte), -1);
-    EXPECT_EQ(m_Master.WriteConfig(0x04), -1);
-    EXPECT_EQ(m_Master.SearchPass(true, rom), -1);
-    EXPECT_EQ(m_Master.FindFamily(0x10, ids, 15), 0);
     CDs18s20 thermometer(&m_Master, _ROMID::FromSerial(0x10, 1));
-    EXPECT_EQ(thermometer.StartConversionAll(), -1);
     CDs2450 adc;
     adc.Attach(&m_Master, _ROMID::FromSerial(0x20, 1));
-    EXPECT_EQ(adc.ReadVoltages(), -1);  // every device operation begins with the master's reset
+    // Every device operation begins with the master's reset.
+    EXPECT_EQ((std::vector<int>{m_Master.WriteByte(0x55), m_Master.ReadByte(byte), m_Master.Triplet(true, byte),
+                                m_Master.ReadConfig(byte), m_Master.WriteConfig(0x04), m_Master.SearchPass(true, rom),
+                                thermometer.StartConversionAll(), adc.ReadVoltages()}),
+              std::vector<int>(8, -1));
+    EXPECT_EQ(m_Master.FindFamily(0x10, ids, 15), 0);
     EXPECT_THAT(m_Spy.calls, ElementsAre());
 }
 

@@ -115,14 +115,12 @@ TEST(PatternCompile, CompiledForm)
         {"ab|cd", 0, 1, 2, "[a][b]"},
         {"ab)cd", 0, 1, 2, "[a][b]"},
         // Unclosed sets and groups fail; what came before stays.
-        {"[abc", 0, 0, 4, ""},
         {"x[abc", 0, 0, 5, "[x]"},
         {"(ab", 0, 0, -1, "([a][b])"},
         {"(a|[bc)", 0, 0, -1, "([a]|)"},
         // Outside the language: an operator with nothing before it in its list, a lone
         // backslash at the end (also in a set or as a range's bound), a range cut off by the end.
         {"*a", 0, 0, 0, ""},
-        {"+", 0, 0, 0, ""},
         {"(+a)", 0, 0, -1, "()"},
         {"(a|?b)", 0, 0, -1, "([a]|)"},
         {"\\c*a", 0, 0, -1, ""},
@@ -194,7 +192,6 @@ TEST(PatternMatch, Outcomes)
         {"a^b", 0, {{"ab", "0"}}},
         // An empty text gets no attempt, except for a leading "^".
         {"a*", 0, {{"", "0"}}},
-        {"$", 0, {{"", "0"}}},
         {"^", 0, {{"", "1"}}},
         {"^x*", 0, {{"", "1"}}},
         {"^x", 0, {{"", "0"}}},
@@ -242,13 +239,6 @@ TEST(PatternMatch, Outcomes)
         {"b^*", 0, {{"ab", "1"}}},
         {"(ab)+", 0, {{"abab", "0"}}},
         {"x(a\\cb)*\\cy", 0, {{"xy", "1 m:1"}}},
-        // The readers' pin line, BOUNDARY_LENGTH and PIN_MAP_STRING.
-        {"[ \t]*\\c[^-]+\\c-\\c[^ \t]+\\c[ \t]+\\c[0-1]+\\c", 0,
-         {{"  3-$LOCK-PLL\t 0110x", "1 m:2,3,4,13,15,19"}, {"-1-A1 1", "1 m:1,2,3,5,6,7"}}},
-        {"attribute[ \t]+BOUNDARY_LENGTH[ \t]+of[ \t]+[^ \t]+[ \t]+:[ \t]+entity[ \t]+is[ \t]+\\c[0-9]+\\c", 1,
-         {{"  attribute boundary_length of A3PE3000 : entity is 2424;", "1 m:52,56"},
-          {"attribute BOUNDARY_LENGTH of X: entity is 5;", "0"}}},
-        {"PIN_MAP_STRING[ \t]*:=\\c", 1, {{"constant X : pin_map_string:=\"A", "1 m:29"}}},
     };
     for (const auto& c : cases) {
         CMatch m;

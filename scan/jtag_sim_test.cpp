@@ -168,22 +168,15 @@ TEST_F(ChainSim, EightHealthyFpgasGiveTheirCodeAndABrokenChainFewer)
     file["boards"] = json::array({FirstBoard(file), seven, stuckHigh, stuckLow, one});
     ASSERT_NO_FATAL_FAILURE(Start(file));
     EXPECT_EQ(Codes(), std::vector<uint32_t>(8, kHealthy));
-    EXPECT_EQ(Codes(), std::vector<uint32_t>(8, kHealthy)) << "again, from Test-Logic-Reset";
-    for (int cycle = 0; cycle < 2; ++cycle) {  // each cycle ends in Run-Test/Idle, ready for the next
-        for (CProAsic3& fpga : m_Fpga)
-            fpga.m_IdCode = 0;
-        ASSERT_NO_FATAL_FAILURE(Cycle(PA3_REG_IDCODE, false));
-        for (const CProAsic3& fpga : m_Fpga)
-            EXPECT_EQ(fpga.m_IdCode, kHealthy);
+    for (CProAsic3& fpga : m_Fpga)
+        fpga.m_IdCode = 0;
+    ASSERT_NO_FATAL_FAILURE(Cycle(PA3_REG_IDCODE, false));
+    for (const CProAsic3& fpga : m_Fpga)
+        EXPECT_EQ(fpga.m_IdCode, kHealthy);
+    for (const std::vector<uint32_t>& codes : {std::vector<uint32_t>(7, kHealthy), {}, {}, {DistinctCode(3)}}) {
+        ASSERT_NO_FATAL_FAILURE(NextBoard());  // seven, TDO stuck high, TDO stuck low, one
+        EXPECT_EQ(Codes(), codes);
     }
-    ASSERT_NO_FATAL_FAILURE(NextBoard());
-    EXPECT_EQ(Codes(), std::vector<uint32_t>(7, kHealthy));
-    ASSERT_NO_FATAL_FAILURE(NextBoard());
-    EXPECT_EQ(Codes(), std::vector<uint32_t>()) << "TDO stuck high";
-    ASSERT_NO_FATAL_FAILURE(NextBoard());
-    EXPECT_EQ(Codes(), std::vector<uint32_t>()) << "TDO stuck low";
-    ASSERT_NO_FATAL_FAILURE(NextBoard());
-    EXPECT_EQ(Codes(), std::vector<uint32_t>{DistinctCode(3)});
     m_Chain.first = &m_Fpga[0];  // a chain of one device
     ASSERT_NO_FATAL_FAILURE(Cycle(PA3_REG_IDCODE, false, 0));
     EXPECT_EQ(m_Fpga[0].m_IdCode, DistinctCode(3));

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <bit>
+#include <tuple>
 
 #include "jtag_stream.h"
 
@@ -92,16 +93,10 @@ TEST(BaseDevice, LoadsItsImageSelectsBypassWhateverTheTypeAndKnowsNoRegister)
 
     device.mask[0] = 0xFF;
     device.SelectRegister(0, true);
-    EXPECT_EQ(device.m_Instruction, 0x0Fu);
-    EXPECT_EQ(device.m_Length, 1u);
-    EXPECT_EQ(device.shift[0], 0);
-    EXPECT_EQ(device.mask[0], 0);
-    EXPECT_EQ(device.m_Image, nullptr);
+    EXPECT_EQ(std::tuple(device.m_Instruction, device.m_Length, device.shift[0], device.mask[0], device.m_Image),
+              std::tuple(0x0Fu, 1u, uint8_t{0}, uint8_t{0}, static_cast<uint8_t*>(nullptr)));
 
     _REGINFO info{5, 77, 3, device.image.data()};
     device.GetRegInfo(1, info);
-    EXPECT_EQ(info.family, -1);
-    EXPECT_EQ(info.length, 0u);
-    EXPECT_EQ(info.flag, 0);
-    EXPECT_EQ(info.buffer, nullptr);
+    EXPECT_EQ(std::tuple(info.family, info.length, info.flag, info.buffer), std::tuple(-1, 0u, 0, static_cast<uint8_t*>(nullptr)));
 }

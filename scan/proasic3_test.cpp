@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 #include "proasic3.h"
@@ -107,14 +108,9 @@ TEST(ProAsic3, RegisterInfoKnowsIdcodeAndBypass)
     CProAsic3 device;
     _REGINFO info{0, 99, 9, device.m_Bsr.data()};
     device.GetRegInfo(0, info);  // not known: length and buffer stay
-    EXPECT_EQ(info.family, 2);
-    EXPECT_EQ(info.flag, 0);
-    EXPECT_EQ(info.length, 99u);
-    EXPECT_EQ(info.buffer, device.m_Bsr.data());
+    EXPECT_EQ(std::tuple(info.family, info.flag, info.length, info.buffer), std::tuple(2, 0, 99u, device.m_Bsr.data()));
     device.GetRegInfo(1, info);
-    EXPECT_EQ(info.length, 32u);
-    EXPECT_EQ(info.buffer, reinterpret_cast<uint8_t*>(&device.m_IdCode));
+    EXPECT_EQ(std::pair(info.length, info.buffer), std::pair(32u, reinterpret_cast<uint8_t*>(&device.m_IdCode)));
     device.GetRegInfo(15, info);
-    EXPECT_EQ(info.length, 1u);
-    EXPECT_EQ(info.buffer, nullptr);
+    EXPECT_EQ(std::pair(info.length, info.buffer), std::pair(1u, static_cast<uint8_t*>(nullptr)));
 }

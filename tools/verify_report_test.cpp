@@ -23,12 +23,8 @@ qbxtest::ProcessResult Verify(const std::vector<std::string>& args)
 TEST(VerifyReport, IntactReportIsOkAndEveryDamageIsNamed)
 {
     ReportValues values;
-    values.serial = 77;
-    values.temperatureSensor = 0x5E00080215BC4E10ULL;
     values.operatorCurrent = 0.61;
     values.vin = 5.1f;
-    values.temperature = 27.31f;
-    values.vectorsDigest = "D41D8CD98F00B204E9800998ECF8427E";
     std::string report;
     ASSERT_TRUE(FormatReport(values, report));
     const size_t tail = report.size() - 34;  // line 11: 32 digits and "\r\n"

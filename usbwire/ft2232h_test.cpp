@@ -106,26 +106,22 @@ TEST_F(FT2232hTest, FlushSplitsAt4096)
     EXPECT_EQ(F.devices[0].written, bytes);
 }
 
-TEST_F(FT2232hTest, WritesThatAcceptNothingAreRetriedABoundedNumberOfTimes)
+TEST_F(FT2232hTest, FlushFailuresEmptyTheQueueAndKeepTheStatus)
 {
     OpenEngine();
-    F.zeroWrites = CFT2232h::kMaxStalledWrites - 1;
+    F.zeroWrites = CFT2232h::kMaxStalledWrites - 1;  // writes that accept nothing are retried
     dev.AppendCommand(0x42);
     ASSERT_TRUE(dev.Flush());
     EXPECT_EQ(F.devices[0].written, Bytes{0x42});
-
     F.ClearLogs();
-    F.zeroWrites = 1000000;
+    F.zeroWrites = 1000000;  // ... a bounded number of times
     dev.AppendCommand(0x43);
     EXPECT_FALSE(dev.Flush());
     EXPECT_EQ(dev.Status(), uint32_t{FT_FAILED_TO_WRITE_DEVICE});
     EXPECT_EQ(CountCalls("FT_Write"), CFT2232h::kMaxStalledWrites);
     EXPECT_TRUE(dev.Command().empty());
-}
 
-TEST_F(FT2232hTest, WriteFailureKeepsTheDriverStatusAndEmptiesTheQueue)
-{
-    OpenEngine();
+    F.zeroWrites = 0;
     F.FailCall("FT_Write", 0, FT_IO_ERROR);
     dev.AppendCommand(0x01);
     dev.AddPendingRead(8);

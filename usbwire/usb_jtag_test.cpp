@@ -91,9 +91,9 @@ TEST_F(JtagTest, FailedOpens)
 TEST_F(JtagTest, ClockTmsSendsOneCommandAndHoldsTdiFromBit7)
 {
     Open();
-    ASSERT_TRUE(jtag.ClockTms(0x1F, 5));
-    ASSERT_TRUE(jtag.ClockTms(0xFF, 5));
-    ASSERT_TRUE(jtag.ClockTms(0x02, 3));  // 0, 1, 0
+    ASSERT_EQ(JTAG_Tms(&jtag, 0x1F, 5), 1);
+    ASSERT_EQ(JTAG_Tms(&jtag, 0xFF, 5), 1);
+    ASSERT_EQ(JTAG_Tms(&jtag, 0x02, 3), 1);  // 0, 1, 0
     EXPECT_EQ(B().written, (Bytes{0x4B, 0x04, 0x1F, 0x4B, 0x04, 0xFF, 0x4B, 0x02, 0x02}));
     // TMS 1 with TDI 0, then with TDI 1.
     EXPECT_EQ(B().clocks, (Bytes{2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 0, 2, 0}));
@@ -234,7 +234,7 @@ TEST_F(JtagTest, BoundaryRegisterOf2424BitsIsOneWriteAndOneRead)
     Open();
     Bytes source = RandomBytes(303, 2424);
     Bytes destination(303);
-    ASSERT_TRUE(jtag.Shift(0, 2424, source.data(), destination.data(), true));
+    ASSERT_EQ(JTAG_Out(&jtag, 0, 2424, source.data(), destination.data(), 1), 1);
     EXPECT_EQ(destination, source);
     // 302 groups of eight, one of seven, the exit bit: 304 groups of six bytes, then 0x87.
     EXPECT_EQ(B().writeSizes, std::vector<size_t>{304 * 6 + 1});

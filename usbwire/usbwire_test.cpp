@@ -1,6 +1,6 @@
-// Tests through the real libusbwire.so: its exported symbols, a whole I2C and JTAG session on the
-// fake driver, and the loading of the driver named by USBWIRE_DRIVER (in separate processes,
-// since the library resolves its driver once per process).
+// Tests through the real libusbwire.so: its exported symbols, null handles, and the loading of
+// the driver named by USBWIRE_DRIVER (in separate processes, since the library resolves its driver
+// once per process).
 #include "usbwire.h"
 
 #include "fake_d2xx.h"
@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -53,45 +51,6 @@ TEST(UsbwireLibrary, NullHandlesAreRefusedWithoutReachingTheDriver)
     EXPECT_EQ(JTAG_ShiftInOut_ex(nullptr, 8, buffer, buffer, 0), 0);
     JTAG_Close(nullptr);
     EXPECT_TRUE(fake::Fake().log.empty());
-}
-
-TEST(UsbwireLibrary, WholeSessionOnBothChannels)
-{
-    setenv("USBWIRE_DRIVER", "libd2xx-fake.so", 1);
-    fake::Driver& f = fake::Fake();
-    f.Reset();
-    EXPECT_EQ(I2C_Open("FT2232H MiniModule A", 457), nullptr);  // divisor above 0xFFFF
-    EXPECT_TRUE(f.devices[0].written.empty());
-    void* i2c = I2C_Open("FT2232H MiniModule A", 100000);
-    ASSERT_NE(i2c, nullptr);
-    void* jtag = JTAG_Open("FT2232H MiniModule B");
-    ASSERT_NE(jtag, nullptr);
-
-    // Board enable on line 4, a bridge register write and read.
-    I2C_GPIODirection(i2c, 4, 1);
-    EXPECT_EQ(I2C_GPIOWrite(i2c, 4, 1), 1);
-    f.readData = {0x42};
-    const unsigned char pointer[2] = {0xE1, 0xF0};
-    EXPECT_EQ(I2C_Write(i2c, 0x30, pointer, 2, 0), 0);
-    unsigned char value = 0;
-    EXPECT_EQ(I2C_Read(i2c, 0x30, &value, 1, 1), 0);
-    EXPECT_EQ(value, 0x42);
-    EXPECT_EQ(f.devices[0].trace, "S 30+ E1+ F0+ S 31+ r42- P");
-    f.nackIndex = 0;
-    EXPECT_EQ(I2C_Write(i2c, 0x30, pointer, 1, 1), 1);
-
-    // A TAP reset, an address, a 2424-bit capture.
-    EXPECT_EQ(JTAG_Tms(jtag, 0x1F, 5), 1);
-    EXPECT_EQ(JTAG_Addr(jtag, 1), 1);
-    std::mt19937 random(7);
-    std::vector<unsigned char> source(303), destination(303);
-    std::generate(source.begin(), source.end(), [&] { return static_cast<unsigned char>(random()); });
-    EXPECT_EQ(JTAG_Out(jtag, 0, 2424, source.data(), destination.data(), 1), 1);
-    EXPECT_EQ(destination, source);
-
-    JTAG_Close(jtag);
-    I2C_Close(i2c);
-    EXPECT_EQ(f.log.back(), "FT_Close(0) = 0");
 }
 
 // ---- the driver, in separate processes ------------------------------------------------------------
