@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "files.h"
 #include "platform.h"
 
 #ifndef QBXSIM_SOURCE_EXAMPLES

@@ -1,12 +1,8 @@
 #include "board_file.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-
 #include <nlohmann/json.hpp>
 
+#include "files.h"
 #include "platform.h"
 
 namespace qbxsim {
@@ -341,15 +337,13 @@ std::unique_ptr<_SIMCONFIG> ParseBoardFile(const std::string& text, const std::s
 
 std::unique_ptr<_SIMCONFIG> LoadBoardFile(const std::string& path, std::string* error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const platform::InputFile file = platform::ReadInputFile(path);
+    if (!file.ok) {
         if (error)
-            *error = "board file " + path + ": cannot read it (" + std::strerror(errno) + ")";
+            *error = "board file " + path + ": cannot read it (" + file.why + ")";
         return nullptr;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ParseBoardFile(text.str(), path, error);
+    return ParseBoardFile(file.content, path, error);
 }
 
 }  // namespace qbxsim

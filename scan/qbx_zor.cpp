@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "error_report.h"
+#include "files.h"
 #include "platform.h"
 #include "supply.h"
 
@@ -82,10 +83,10 @@ void DrivePin(uint8_t* image, const _PINDESC& desc, int value)
 
 }  // namespace
 
-int CQbx_zor::LoadBsdl(const char* path)
+int CQbx_zor::LoadBsdl(const char* path, std::string* why)
 {
     _BSDLDATA data;
-    if (!ReadBsdl(path, data))
+    if (!ReadBsdl(path, data, why))
         return 0;
     for (CProAsic3& fpga : m_Fpga)
         fpga.m_Bsdl = data;
@@ -230,6 +231,7 @@ int CQbx_zor::BindPinValue(const std::string& group, CProAsic3& fpga, int sectio
         }
     } else if (GetCell(used, desc->inCell) == 0) {
         SetCell(used, desc->inCell, 1);
+        ++m_SensedPins;
         for (_VECTOR& vector : fpga.m_Vectors)
             SetCell(vector.image.data(), desc->inCell, value);
         return 1;
@@ -306,9 +308,16 @@ std::string CQbx_zor::TruthTable() const
     return table;
 }
 
-bool CQbx_zor::WriteTruthTable(const std::string& path) const
+bool CQbx_zor::WriteTruthTable(const std::string& path, std::string* why) const
 {
-    return platform::WriteFileAtomically(path, TruthTable());
+    return platform::WriteFileAtomically(path, TruthTable(), why);
+}
+
+std::string CQbx_zor::VectorsProblem() const
+{
+    if (VectorCount() == 0 || m_SensedPins == 0)
+        return "no vector senses a pin: the file would test nothing and pass every board";
+    return "";
 }
 
 bool CQbx_zor::SwitchJtagOn()

@@ -39,8 +39,9 @@ public:
     ~CQbx_zor() = default;
 
     // Reads the BSDL file into FPGA 0's description and, when that succeeds, copies it into FPGAs
-    // 1 to 7. 1 read, 0 not (the descriptions are then unchanged).
-    int LoadBsdl(const char* path);
+    // 1 to 7. 1 read, 0 not (the descriptions are then unchanged; why, when given, says why as
+    // ReadBsdl does).
+    int LoadBsdl(const char* path, std::string* why = nullptr);
 
     // Keeps the JTAG handle variable (not a copy of the handle) and the chain address, links the
     // FPGA models into the chain list (FPGA 7 first, FPGA 0 last) and returns each to BYPASS.
@@ -77,8 +78,13 @@ public:
     // (output cell claimed), or '?' for a line that claimed neither, whose values show as '-'.
     std::string TruthTable() const;
     // Writes the truth table to path, replacing the file in one step. False when it cannot be
-    // written.
-    bool WriteTruthTable(const std::string& path) const;
+    // written; why, when given, then says why.
+    bool WriteTruthTable(const std::string& path, std::string* why = nullptr) const;
+
+    // Why the vectors read so far would test nothing, or "" when at least one vector compares a
+    // sensed pin. A file without such a vector (empty, comments only, no SENSOR line that binds)
+    // would pass every board, a board with a short included.
+    std::string VectorsProblem() const;
 
     // Switches the board's JTAG switch on through adcsensor2's channel A output. False when either
     // converter slot is empty or the write fails.
@@ -114,6 +120,9 @@ public:
 
     // Vectors of FPGA 0 (all FPGAs hold the same number).
     int VectorCount() const { return static_cast<int>(m_Fpga[0].m_Vectors.size()); }
+
+    // SENSOR pins whose input cell a pin line claimed, over all FPGAs.
+    int m_SensedPins = 0;
 
     CDs18s20 m_TempSensor;
     CDs2450 m_AdcSensor1;

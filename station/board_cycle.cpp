@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include "error_report.h"
+#include "i2c_channel.h"
+#include "jtag_chain.h"
 #include "platform.h"
 #include "report.h"
 #include "supply.h"
@@ -85,14 +87,30 @@ bool CTestStation::TestBoard()
             m_ReportPath = WriteReport(values);
         }
     }
+    if (g_BoardFail)
+        CheckAdapterLink();
+    g_ErrorFile.Sync();
     std::fflush(stdout);
 
     if (!g_BoardFail)
         ShowSuccessBox(m_ReportPath);
     else
-        ShowFailBox(m_ErrorFilePath);
+        ShowFailBox(m_ErrorFilePath, g_ErrorFile.Failure());
     CloseErrorFile();
     return true;
+}
+
+void CTestStation::CheckAdapterLink()
+{
+    // A failing board's messages may come from a link that died (the adapter unplugged): then
+    // every transfer fails, a plain pin write included. Neither write changes a line: the board
+    // stays enabled and at its chain address.
+    const bool i2cLost = m_I2CHandle != nullptr && I2C_GPIOWrite(m_I2CHandle, kBoardEnablePin, 1) != 1;
+    const bool jtagLost = m_JtagHandle != nullptr && JTAG_Addr(m_JtagHandle, static_cast<uint8_t>(kBoardAddress)) != 1;
+    if (i2cLost && jtagLost)
+        ReportError("USB adapter lost: every transfer to %s and %s fails\r\n", kI2CDescription, kJtagDescription);
+    else if (i2cLost || jtagLost)
+        ReportError("USB adapter lost: every transfer to %s fails\r\n", i2cLost ? kI2CDescription : kJtagDescription);
 }
 
 void CTestStation::FindTemperatureSensor()

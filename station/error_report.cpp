@@ -1,49 +1,54 @@
 #include "error_report.h"
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "platform.h"
 
 int g_BoardFail = 0;
 CErrorFile g_ErrorFile;
 
-bool CErrorFile::Open(const char* path)
+bool CErrorFile::Open(const char* path, std::string& why)
 {
-    if (IsOpen() || path == nullptr)
+    if (IsOpen() || path == nullptr) {
+        why = IsOpen() ? "another error file is open" : "no path";
         return false;
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
+    }
+    if (!m_File.Create(path, why))
         return false;
-    m_Fd = fd;
     m_Path = path;
+    m_Failure.clear();
     return true;
+}
+
+void CErrorFile::Failed(const std::string& why)
+{
+    if (!m_Failure.empty())
+        return;
+    m_Failure = why;
+    std::printf("Error writing file %s: %s (its messages are incomplete)\r\n", m_Path.c_str(), why.c_str());
+    std::fflush(stdout);
 }
 
 void CErrorFile::Write(std::string_view text)
 {
-    if (!IsOpen())
-        return;
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(m_Fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        done += static_cast<size_t>(n);
-    }
+    std::string why;
+    if (IsOpen() && m_Failure.empty() && !m_File.Write(text, why))
+        Failed(why);
+}
+
+void CErrorFile::Sync()
+{
+    std::string why;
+    if (IsOpen() && m_Failure.empty() && !m_File.Sync(why))
+        Failed(why);
 }
 
 void CErrorFile::Close()
 {
-    if (!IsOpen())
-        return;
-    ::close(m_Fd);
-    m_Fd = -1;
+    std::string why;
+    if (IsOpen() && !m_File.Close(why) && m_Failure.empty())
+        Failed(why);
     m_Path.clear();
 }
 
@@ -62,14 +67,17 @@ int ReportError(const char* format, ...)
     return static_cast<int>(message.size());
 }
 
-void OpenErrorFile(const char* path)
+bool OpenErrorFile(const char* path)
 {
     if (g_ErrorFile.IsOpen())
-        return;
-    if (!g_ErrorFile.Open(path)) {
-        std::printf("Open file %s Error\r\n", path ? path : "");
-        std::fflush(stdout);
-    }
+        return true;
+    std::string why;
+    if (g_ErrorFile.Open(path, why))
+        return true;
+    std::printf("Open file %s Error\r\n", path ? path : "");
+    std::printf("%s: %s\r\n", path ? path : "", why.c_str());
+    std::fflush(stdout);
+    return false;
 }
 
 void CloseErrorFile() { g_ErrorFile.Close(); }

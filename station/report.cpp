@@ -1,9 +1,11 @@
 #include "report.h"
 
 #include <cinttypes>
+#include <cstdio>
 
 #include "datahash.h"
 #include "error_report.h"
+#include "files.h"
 #include "platform.h"
 
 using platform::Format;
@@ -56,8 +58,10 @@ std::string WriteReport(const ReportValues& values, bool* written)
         ReportError("ERROR Signing output file %s\r\n", path.c_str());
         return path;
     }
-    if (!platform::WriteFileAtomically(path, text)) {
+    std::string why;
+    if (!platform::WriteFileAtomically(path, text, &why)) {
         ReportError("ERROR Open output file %s \r\n", path.c_str());
+        std::printf("%s: %s\r\n", path.c_str(), why.c_str());
         return path;
     }
     if (written)
@@ -70,8 +74,10 @@ void ShowSuccessBox(const std::string& reportPath)
     platform::MessageBox(Format("Test Board SUCCESS\ngenerated file %s", reportPath.c_str()), platform::BoxIcon::Info);
 }
 
-void ShowFailBox(const std::string& errorFilePath)
+void ShowFailBox(const std::string& errorFilePath, const std::string& errorFileFailure)
 {
-    platform::MessageBox(Format("Test Board FAIL\nsee console messages and\nfile %s\nfor vectors errors", errorFilePath.c_str()),
-                         platform::BoxIcon::Error);
+    std::string text = Format("Test Board FAIL\nsee console messages and\nfile %s\nfor vectors errors", errorFilePath.c_str());
+    if (!errorFileFailure.empty())
+        text += "\n(the file is incomplete: " + errorFileFailure + ")";
+    platform::MessageBox(text, platform::BoxIcon::Error);
 }

@@ -34,10 +34,12 @@ bool FormatReport(const ReportValues& values, std::string& text);
 // file in the output folder and renamed into place, replacing an earlier report of the same name,
 // so a crash never leaves a half-written report. When the digest cannot be computed,
 // "ERROR Signing output file %s\r\n" is reported; when the file cannot be written,
-// "ERROR Open output file %s \r\n". Either way the board fails (ReportError) and no new report
-// exists. written, when given, tells whether the report was written.
+// "ERROR Open output file %s \r\n" and, on the console only, the reason. Either way the board
+// fails (ReportError) and no new report exists. written, when given, tells whether the report was
+// written.
 std::string WriteReport(const ReportValues& values, bool* written = nullptr);
 
-// The result boxes at the end of a board's cycle.
+// The result boxes at the end of a board's cycle. The FAIL box adds why the error file is
+// incomplete when a write to it failed.
 void ShowSuccessBox(const std::string& reportPath);
-void ShowFailBox(const std::string& errorFilePath);
+void ShowFailBox(const std::string& errorFilePath, const std::string& errorFileFailure = "");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ds2450.h"
+#include "files.h"
 #include "onewire_master.h"
 #include "operator_input.h"
 #include "qbx_zor.h"
@@ -56,6 +57,7 @@ private:
     void CheckChain();
     void ScanIdCodes();
     void RunInterconnectionTest();
+    void CheckAdapterLink();
     void ShowProgress(int run, int vector, int count);
     void ClearProgress();
 
@@ -77,5 +79,6 @@ public:
 
 private:
     COperatorInput m_Input;
+    platform::CFolderLock m_FolderLock;
     bool m_ProgressShown = false;
 };
