@@ -12,6 +12,7 @@
 #include "onewire_master.h"
 #include "platform.h"
 #include "proasic3.h"
+#include "qbx_board.h"
 #include "sim_board.h"
 #include "usbwire.h"
 
@@ -20,7 +21,7 @@ using nlohmann::json;
 
 namespace {
 
-constexpr uint32_t kHealthy = CProAsic3::kIdCode;
+constexpr uint32_t kHealthy = kQbxBoard.fpgaIdCode;
 
 // Distinct valid identification codes (bit 0 set), one per FPGA.
 uint32_t DistinctCode(int fpga)

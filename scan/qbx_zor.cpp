@@ -6,7 +6,6 @@
 #include "error_report.h"
 #include "files.h"
 #include "platform.h"
-#include "supply.h"
 
 namespace {
 
@@ -242,12 +241,13 @@ int CQbx_zor::BindPinValue(const std::string& group, CProAsic3& fpga, int sectio
 
 int CQbx_zor::SetLockPll(CProAsic3& fpga, int vector, int value)
 {
-    const _PINDESC* desc = FindPin(fpga.m_Bsdl.pins, FIND_BY_NAME, "LOCKPLL");
+    const _PINDESC* desc = FindPin(fpga.m_Bsdl.pins, FIND_BY_NAME, kBoard.lockPllPort);
+    const std::string port = std::string("$") + kBoard.lockPllPort;
     if (desc == nullptr) {
-        ReportError("Error pin %s not Found\r\n", "$LOCKPLL");
+        ReportError("Error pin %s not Found\r\n", port.c_str());
         return 0;
     }
-    if (!CheckPinCells(*desc, SECTION_DRIVE, "$LOCKPLL"))
+    if (!CheckPinCells(*desc, SECTION_DRIVE, port))
         return 0;
     if (vector < 0 || vector >= static_cast<int>(fpga.m_Vectors.size()))
         return 0;
@@ -258,13 +258,14 @@ int CQbx_zor::SetLockPll(CProAsic3& fpga, int vector, int value)
 int CQbx_zor::WriteLockPllPattern()
 {
     const int n = VectorCount();
-    const int step = std::max(n / 8, 1);
-    // One bit per FPGA; bits above the eighth are never used.
+    const int step = std::max(n / kFpgaCount, 1);
+    // One bit per FPGA, bit k for FPGA k.
+    constexpr unsigned kPatternMask = (1u << kFpgaCount) - 1;
     unsigned pattern = 0;
     int result = 1;
     for (int j = 1; j < n; ++j) {
         if (j % step == 0)
-            pattern = ((pattern << 1) | 1u) & 0xFFu;
+            pattern = ((pattern << 1) | 1u) & kPatternMask;
         for (int k = 0; k < kFpgaCount; ++k) {
             if (!SetLockPll(m_Fpga[k], j, static_cast<int>((pattern >> k) & 1u)))
                 result = 0;
@@ -324,8 +325,8 @@ bool CQbx_zor::SwitchJtagOn()
 {
     if (!m_AdcSensor1.IsValid() || !m_AdcSensor2.IsValid())
         return false;
-    m_AdcSensor2.m_Config[1] = DS2450_WORD_INPUT;
-    m_AdcSensor2.m_Config[0] = DS2450_WORD_OUTPUT_ON;
+    m_AdcSensor2.m_Config[kBoard.jtagSwitchInputChannel] = DS2450_WORD_INPUT;
+    m_AdcSensor2.m_Config[kBoard.jtagSwitchChannel] = DS2450_WORD_OUTPUT_ON;
     m_BusSelect = 1;
     return m_AdcSensor2.WriteChannelConfig() == ONEWIRE_OK;
 }
@@ -463,13 +464,13 @@ int CQbx_zor::ReadPower()
     m_Vin = 0.0f;
     m_PowerFlags = 0;
 
-    m_AdcSensor1.m_Config[0] = DS2450_WORD_INPUT;
-    m_AdcSensor1.m_Config[3] = DS2450_WORD_INPUT;
+    m_AdcSensor1.m_Config[kBoard.currentChannel] = DS2450_WORD_INPUT;
+    m_AdcSensor1.m_Config[kBoard.vmemChannel] = DS2450_WORD_INPUT;
     int rc = m_AdcSensor1.WriteChannelConfig();
     if (rc != ONEWIRE_OK)
         return rc;
-    m_AdcSensor2.m_Config[2] = DS2450_WORD_INPUT;
-    m_AdcSensor2.m_Config[3] = DS2450_WORD_INPUT;
+    m_AdcSensor2.m_Config[kBoard.vinChannel] = DS2450_WORD_INPUT;
+    m_AdcSensor2.m_Config[kBoard.vmemFaultChannel] = DS2450_WORD_INPUT;
     if ((rc = m_AdcSensor2.WriteChannelConfig()) != ONEWIRE_OK)
         return rc;
     if ((rc = m_AdcSensor1.Convert()) != ONEWIRE_OK || (rc = m_AdcSensor1.ReadVoltages()) != ONEWIRE_OK)
@@ -477,9 +478,9 @@ int CQbx_zor::ReadPower()
     if ((rc = m_AdcSensor2.Convert()) != ONEWIRE_OK || (rc = m_AdcSensor2.ReadVoltages()) != ONEWIRE_OK)
         return rc;
 
-    m_Current = SupplyCurrent(m_AdcSensor1.m_Volts[0]);
-    m_Vmem = m_AdcSensor1.m_Volts[3];
-    m_Vin = SupplyVin(m_AdcSensor2.m_Volts[2]);
-    m_PowerFlags = PowerFlags(m_BusSelect, VmemFault(m_AdcSensor2.m_Volts[3]));
+    m_Current = kBoard.SupplyCurrent(m_AdcSensor1.m_Volts[kBoard.currentChannel]);
+    m_Vmem = m_AdcSensor1.m_Volts[kBoard.vmemChannel];
+    m_Vin = kBoard.SupplyVin(m_AdcSensor2.m_Volts[kBoard.vinChannel]);
+    m_PowerFlags = _POWERFLAGS{static_cast<unsigned>(m_BusSelect), kBoard.VmemFault(m_AdcSensor2.m_Volts[kBoard.vmemFaultChannel])}.Pack();
     return ONEWIRE_OK;
 }

@@ -1,5 +1,6 @@
-// The model of one QBX board under test: eight ProASIC3 FPGAs in one JTAG chain behind one chain
-// address, the board's thermometer and two A/D converters, and its supply values.
+// The model of one QBX board under test (the board's facts: qbx_board.h): eight ProASIC3 FPGAs in
+// one JTAG chain behind one chain address, the board's thermometer and two A/D converters, and its
+// supply values.
 //
 // The board model binds the pin lines of the vector file to boundary cells of the eight FPGAs
 // (every value of a pin line creates or finds its vector slot in all eight, so the FPGAs always hold
@@ -19,11 +20,14 @@
 #include "ds2450.h"
 #include "jtag_chain.h"
 #include "proasic3.h"
+#include "qbx_board.h"
 #include "vectors.h"
 
 class CQbx_zor final : public CBsrVectors {
 public:
-    static constexpr int kFpgaCount = 8;
+    // The board this model tests.
+    static constexpr const _BOARDDESC& kBoard = kQbxBoard;
+    static constexpr int kFpgaCount = kBoard.fpgaCount;
     // Vectors the model holds at most (each is a 303-byte image in each of the eight FPGAs): far
     // beyond any real test, and a bound that keeps a malformed file from exhausting memory.
     static constexpr int kMaxVectors = 4096;
@@ -64,11 +68,11 @@ public:
     // take more than kMaxVectors vectors.
     int FindVectorSlot(CProAsic3& fpga, const std::string& group, int position);
 
-    // Drives port LOCKPLL of fpga to value in vector j. 0, with "Error pin $LOCKPLL not Found"
-    // reported, when the port is missing.
+    // Drives the board's LOCKPLL port of fpga to value in vector j. 0, with "Error pin $LOCKPLL not
+    // Found" reported, when the port is missing.
     int SetLockPll(CProAsic3& fpga, int vector, int value);
 
-    // The LOCKPLL pattern of a board's cycle: with n vectors and step = n / 8 (1 when that is 0),
+    // The LOCKPLL pattern of a board's cycle: with n vectors and step = n / kFpgaCount (1 when that is 0),
     // FPGA k's LOCKPLL is driven 1 in every vector j >= (k + 1) * step and 0 in vectors 1 to that;
     // vector 0 is left as the vector file made it. 1 when every SetLockPll succeeded.
     int WriteLockPllPattern();
@@ -86,7 +90,7 @@ public:
     // would pass every board, a board with a short included.
     std::string VectorsProblem() const;
 
-    // Switches the board's JTAG switch on through adcsensor2's channel A output. False when either
+    // Switches the board's JTAG switch on through adcsensor2's switch output. False when either
     // converter slot is empty or the write fails.
     bool SwitchJtagOn();
 
@@ -131,7 +135,7 @@ public:
     float m_Current = 0.0f;
     float m_Vmem = 0.0f;
     float m_Vin = 0.0f;
-    uint8_t m_PowerFlags = 0;
+    uint8_t m_PowerFlags = 0;  // _POWERFLAGS packed
     _JTAGCHAIN m_Chain;
     std::array<CProAsic3, kFpgaCount> m_Fpga;
 

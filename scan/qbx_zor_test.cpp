@@ -79,6 +79,28 @@ protected:
 
 }  // namespace
 
+TEST(BoardDescription, SupplyFormulasConverterRolesAndPowerFlags)
+{
+    const _BOARDDESC& board = kQbxBoard;
+    EXPECT_NEAR(board.SupplyCurrent(0.44f), 1.0f, 1e-6);
+    EXPECT_FLOAT_EQ(board.SupplyVin(1.65f), 3.3f);
+    EXPECT_TRUE(board.VmemFault(1.49f));
+    EXPECT_FALSE(board.VmemFault(1.5f));
+    // A converter's role from channels A and B: B strictly inside (3.0, 3.7), then |A - B| < 0.1.
+    EXPECT_EQ(board.ClassifyAdc(0.44f, 3.30f), ADC_SENSOR1);
+    EXPECT_EQ(board.ClassifyAdc(3.25f, 3.30f), ADC_SENSOR2);
+    for (float b : {3.0f, 3.7f, 2.9f, -1.0f})
+        EXPECT_EQ(board.ClassifyAdc(b, b), ADC_NOT_ASSIGNED) << b;
+    // Two bits of bus selection and the fault bit, packed and unpacked by the same code.
+    EXPECT_EQ((std::vector<int>{_POWERFLAGS{1, false}.Pack(), _POWERFLAGS{1, true}.Pack(), _POWERFLAGS{7, true}.Pack()}),
+              (std::vector<int>{1, 5, 7}));
+    for (int flags : {0x00, 0x04, 0xFA, 0xFF}) {
+        const _POWERFLAGS unpacked = _POWERFLAGS::Unpack(static_cast<uint8_t>(flags));
+        EXPECT_EQ(unpacked.bus, static_cast<unsigned>(flags & 3));
+        EXPECT_EQ(unpacked.vmemFault, (flags & 4) != 0);
+    }
+}
+
 TEST_F(BoardModel, TheBsdlGoesIntoEveryFpgaAndTheChainRunsFromFpgaSevenToZero)
 {
     for (const CProAsic3& fpga : m_Board.m_Fpga) {

@@ -7,12 +7,13 @@
 #include "error_report.h"
 #include "files.h"
 #include "platform.h"
+#include "qbx_board.h"
 
 using platform::Format;
 
 std::string ReportPath(const std::string& outputFolder, uint32_t serial, uint64_t temperatureSensor)
 {
-    return platform::JoinPath(outputFolder, Format("QBX_%u_%" PRIX64 ".txt", serial, temperatureSensor));
+    return platform::JoinPath(outputFolder, Format(kQbxBoard.reportNameFormat, serial, temperatureSensor));
 }
 
 bool FormatReport(const ReportValues& v, std::string& text)
@@ -22,9 +23,9 @@ bool FormatReport(const ReportValues& v, std::string& text)
         Format("Icc=%.3f\r\n", v.operatorCurrent),
         Format("Vin=%f\r\n", static_cast<double>(v.vin)),
         Format("Vmem=%f\r\n", static_cast<double>(v.vmem)),
-        Format("Vmem_fault=%u\r\n", static_cast<unsigned>((v.powerFlags >> 2) & 1u)),
+        Format("Vmem_fault=%u\r\n", _POWERFLAGS::Unpack(v.powerFlags).vmemFault ? 1u : 0u),
         Format("I=%f\r\n", static_cast<double>(v.current)),
-        Format("Bus=%u\r\n", static_cast<unsigned>(v.powerFlags & 3u)),
+        Format("Bus=%u\r\n", _POWERFLAGS::Unpack(v.powerFlags).bus),
         Format("Temperature=%.2f\r\n", static_cast<double>(v.temperature)),
         Format("vectors=%s\r\n", v.vectorsDigest.c_str()),
         std::string("Test Interconnections OK\r\n"),

@@ -18,12 +18,13 @@ struct ReportValues {
     float vin = 0.0f;                  // supply values (V, V, A)
     float vmem = 0.0f;
     float current = 0.0f;
-    uint8_t powerFlags = 0;            // bits 0-1 bus select, bit 2 Vmem fault
+    uint8_t powerFlags = 0;            // _POWERFLAGS packed (qbx_board.h)
     float temperature = 0.0f;          // board temperature (degrees C)
     std::string vectorsDigest;         // the vector file's digest text
 };
 
-// outputFolder + "/QBX_<serial>_<temperature sensor identity in upper-case hex>.txt".
+// outputFolder + "/QBX_<serial>_<temperature sensor identity in upper-case hex>.txt" (the board
+// description's report name).
 std::string ReportPath(const std::string& outputFolder, uint32_t serial, uint64_t temperatureSensor);
 
 // The eleven lines of the report, signed. False (text unchanged) when the digest cannot be

@@ -25,8 +25,8 @@ void PrintReason(const char* path, const std::string& why)
 
 CTestStation::CTestStation(std::FILE* in) : m_OneWire(m_I2CHandle, 0), m_Input(in, stdout)
 {
-    m_TempCandidates.reserve(kTemperatureRoom);
-    m_AdcCandidates.reserve(kAdcRoom);
+    m_TempCandidates.reserve(static_cast<size_t>(kBoard.thermometerRoom));
+    m_AdcCandidates.reserve(static_cast<size_t>(kBoard.converterRoom));
 }
 
 CTestStation::~CTestStation()
@@ -114,21 +114,21 @@ int CTestStation::Start(int argc, char** argv)
     if (!OpenJtag(m_JtagHandle))
         return 0;
     // Only the board model at chain address 1 is built: the station tests that board alone.
-    m_Board.AttachChain(m_JtagHandle, kBoardAddress);
+    m_Board.AttachChain(m_JtagHandle, kBoard.chainAddress);
 
     if (OpenI2CChannel(m_I2CHandle) != 0) {
         CloseJtag(m_JtagHandle);
         return 0;
     }
     // Takes effect with the next write of the line.
-    I2C_GPIODirection(m_I2CHandle, kBoardEnablePin, 1);
+    I2C_GPIODirection(m_I2CHandle, kBoard.enablePin, 1);
     return -1;
 }
 
 void CTestStation::End()
 {
     ClearProgress();
-    I2C_GPIOWrite(m_I2CHandle, kBoardEnablePin, 0);
+    I2C_GPIOWrite(m_I2CHandle, kBoard.enablePin, 0);
     CloseI2CChannel(m_I2CHandle);
     CloseJtag(m_JtagHandle);
     std::fflush(stdout);

@@ -50,6 +50,7 @@ struct ProcessOptions {
     std::map<std::string, std::optional<std::string>> env;  // set (value) or removed (nullopt)
     int timeoutSeconds = 120;
     bool stderrOnTerminal = false;  // standard error on a pseudo-terminal (read back into err)
+    std::string workingDirectory;   // where the program starts; empty: here
 };
 
 // Runs program with the options and waits for it (killing it after the time limit).
