@@ -37,17 +37,8 @@ json CodeList(const std::vector<uint32_t>& codes)
     return list;
 }
 
-bool CellBit(const std::array<uint8_t, 303>& image, int cell)
-{
-    return ((image[static_cast<size_t>(cell) / 8] >> (cell % 8)) & 1) != 0;
-}
-
-void SetCell(std::array<uint8_t, 303>& image, int cell, bool value)
-{
-    const auto bit = static_cast<uint8_t>(1u << (cell % 8));
-    uint8_t& byte = image[static_cast<size_t>(cell) / 8];
-    byte = static_cast<uint8_t>(value ? byte | bit : byte & ~bit);
-}
+bool CellBit(const std::array<uint8_t, 303>& image, int cell) { return GetCell(image.data(), cell) != 0; }
+void SetCell(std::array<uint8_t, 303>& image, int cell, bool value) { ::SetCell(image.data(), cell, value ? 1 : 0); }
 
 // A simulated board, powered, its JTAG switch on, both channels open, and FPGA models linked as the
 // board model links them: FPGA 7 first in the list (nearest the adapter's TDO), FPGA 0 last.

@@ -14,20 +14,6 @@ bool CellInRegister(int cell)
     return cell >= 0 && cell < BSR_CELLS;
 }
 
-int GetCell(const uint8_t* image, int cell)
-{
-    return (image[cell / 8] >> (cell % 8)) & 1;
-}
-
-void SetCell(uint8_t* image, int cell, int value)
-{
-    const auto bit = static_cast<uint8_t>(1u << (cell % 8));
-    if (value != 0)
-        image[cell / 8] |= bit;
-    else
-        image[cell / 8] &= static_cast<uint8_t>(~bit);
-}
-
 // The control-cell value that enables a pin's output.
 int EnableValue(const _PINDESC& pin)
 {

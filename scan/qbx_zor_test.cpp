@@ -21,17 +21,8 @@ constexpr int kLockOut = 1, kLockCtrl = 2;
 
 using Image = std::array<uint8_t, BSR_BYTES>;
 
-int Cell(const Image& image, int cell)
-{
-    return (image[static_cast<size_t>(cell / 8)] >> (cell % 8)) & 1;
-}
-
-void SetCell(Image& image, int cell, int value)
-{
-    const auto bit = static_cast<uint8_t>(1u << (cell % 8));
-    uint8_t& byte = image[static_cast<size_t>(cell / 8)];
-    byte = static_cast<uint8_t>(value ? byte | bit : byte & ~bit);
-}
+int Cell(const Image& image, int cell) { return GetCell(image.data(), cell); }
+void SetCell(Image& image, int cell, int value) { ::SetCell(image.data(), cell, value); }
 
 // A port of an FPGA's table, for tests that change its description.
 _PINDESC& Port(CProAsic3& fpga, const char* name)

@@ -28,6 +28,17 @@ inline constexpr int BSR_CELLS = 2424;
 inline constexpr int BSR_BYTES = BSR_CELLS / 8;
 static_assert(BSR_BYTES * 8 == BSR_CELLS);
 
+// Cell n of a boundary image: bit n % 8 of byte n / 8.
+inline int GetCell(const uint8_t* image, int cell)
+{
+    return (image[cell / 8] >> (cell % 8)) & 1;
+}
+inline void SetCell(uint8_t* image, int cell, int value)
+{
+    const auto bit = static_cast<uint8_t>(1u << (cell % 8));
+    image[cell / 8] = static_cast<uint8_t>(value != 0 ? image[cell / 8] | bit : image[cell / 8] & ~bit);
+}
+
 // The section argument of AddPinVector.
 enum { SECTION_SENSOR = 0, SECTION_DRIVE = 1 };
 
