@@ -105,7 +105,7 @@ bool CSimChip::Write(int channel, const uint8_t* bytes, size_t count, std::vecto
     }
     m_Trace.Record(Letter(channel), 'W', bytes, count);
     m_Stats[channel].CountWrite(count);
-    if (m_Config && m_Config->muteAfterWrites && m_Writes > *m_Config->muteAfterWrites) {
+    if (Muted()) {
         m_Scratch.clear();
         m_Engines[channel].Write(bytes, count, m_Scratch);  // the pins still move; no answer comes back
     } else {

@@ -65,6 +65,8 @@ public:
     // A host opened the channel: the next write begins a round trip.
     void Opened(int channel) { m_Stats[channel].inTransaction = false; }
     bool LinkDead() const { return m_LinkDead; }
+    // The writes so far exceed mute_after_writes: replies are dropped.
+    bool Muted() const { return m_Config && m_Config->muteAfterWrites && m_Writes > *m_Config->muteAfterWrites; }
 
     // The channel's eight low pins as the chip reads them: its outputs as latched, its inputs as
     // the board drives them.
