@@ -2,9 +2,10 @@
 // (libd2xx-ftdi.so on Debian's libftdi1 on the simulator's libusb) beside the D2XX-level simulator
 // (libqbxsim.so), and the USB transfers a vector costs.
 //
-// Each iteration runs the station twice on examples/boards/healthy.json, one board each: with
-// examples/interconnect.vec and with a vector file without pin lines; the difference is the three
-// interconnection runs. Counters:
+// Each iteration runs the station twice on examples/boards/healthy.json, one board each: with the
+// vectors of examples/interconnect.vec repeated ten times (120 vectors, so that the vectors' share
+// stands out of the run's noise) and with a vector file without pin lines; the difference is the
+// three interconnection runs. Counters:
 //   host_s_per_vector        host wall time of one vector
 //   host_s_per_board         wall time of the whole program for one board (the benchmark's time)
 //   writes_per_vector        FT_Write calls (libqbxsim.so) or bulk OUT transfers (libftdi) per vector
@@ -14,6 +15,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -71,6 +73,28 @@ BoardRun RunOneBoard(bool libftdi, const std::string& vectors, const TempDir& di
     return run;
 }
 
+// examples/interconnect.vec with every pin's vector bits repeated `times` times.
+std::string RepeatedVectors(int times)
+{
+    std::string text;
+    std::istringstream in(ReadFile(kExamples + "/interconnect.vec"));
+    for (std::string line; std::getline(in, line);) {
+        const size_t space = line.rfind(' ');
+        const bool pinLine = !line.empty() && line[0] >= '0' && line[0] <= '9' && space != std::string::npos;
+        if (pinLine) {
+            std::string bits = line.substr(space + 1);
+            while (!bits.empty() && bits.back() == '\r')
+                bits.pop_back();
+            line = line.substr(0, space + 1);
+            for (int i = 0; i < times; ++i)
+                line += bits;
+            line += '\r';
+        }
+        text += line + "\n";
+    }
+    return text;
+}
+
 // state.range(0): 0 = libqbxsim.so, 1 = libd2xx-ftdi.so on libftdi1 on the simulated USB device.
 void BM_InterconnectionVectors(benchmark::State& state)
 {
@@ -79,11 +103,13 @@ void BM_InterconnectionVectors(benchmark::State& state)
     TempDir dir;
     const std::string none = dir.File("none.vec");
     WriteFile(none, "no pin lines\r\n");
+    const std::string vectorFile = dir.File("long.vec");
+    WriteFile(vectorFile, RepeatedVectors(10));
     double perVector = 0, board = 0, writes = 0, reads = 0, waits = 0;
     int iteration = 0, vectors = 0;
     for (auto _ : state) {
         const std::string suffix = std::to_string(iteration++);
-        const BoardRun with = RunOneBoard(libftdi, kExamples + "/interconnect.vec", dir, "with" + suffix);
+        const BoardRun with = RunOneBoard(libftdi, vectorFile, dir, "with" + suffix);
         const BoardRun without = RunOneBoard(libftdi, none, dir, "without" + suffix);
         if (!with.error.empty() || !without.error.empty() || with.vectors == 0) {
             state.SkipWithError((with.error + without.error + " (no vectors?)").c_str());
