@@ -22,6 +22,12 @@ std::string Where(const UsbDevice& device)
     return text;
 }
 
+// "FT80197L on USB bus 001 device 005", or "no serial number on ..." for a chip without one.
+std::string SerialAndWhere(const UsbDevice& device)
+{
+    return (device.serial.empty() ? std::string("no serial number") : device.serial) + " on " + Where(device);
+}
+
 bool ValidTransferSize(ULONG size) { return size >= 64 && size <= 65536 && size % 64 == 0; }
 
 // The arguments of Read and Write; zeroes the count done. FT_OK when the call may go on.
@@ -286,13 +292,11 @@ FT_STATUS CFtdiDriver::OpenEx(PVOID argument, DWORD flags, FT_HANDLE* handle)
         const UsbDevice& chip = record.device;
         if (record.channel == 0 && !record.busy && chip.description == match->device.description &&
             (chip.bus != match->device.bus || chip.address != match->device.address))
-            others += ", " + (chip.serial.empty() ? std::string("no serial number") : chip.serial) + " on " + Where(chip);
+            others += ", " + SerialAndWhere(chip);
     }
     if (!others.empty()) {
-        const UsbDevice& chip = match->device;
-        Notice("more than one adapter \"" + chip.description + "\" is present (" +
-               (chip.serial.empty() ? std::string("no serial number") : chip.serial) + " on " + Where(chip) + others +
-               "): none of them is opened; unplug all but one");
+        Notice("more than one adapter \"" + match->device.description + "\" is present (" +
+               SerialAndWhere(match->device) + others + "): none of them is opened; unplug all but one");
         return FT_DEVICE_NOT_OPENED;
     }
 
