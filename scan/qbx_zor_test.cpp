@@ -357,6 +357,34 @@ TEST_F(BoardModel, EveryWrongClaimedCellIsReportedWithGroupPositionAndAbsoluteIn
     EXPECT_EQ(g_BoardFail, 1);
 }
 
+TEST_F(BoardModel, EveryFpgaAndBothEndsOfTheImageAreCompared)
+{
+    // Claimed cells at both ends of the register in every FPGA: LOCKPLL's input (cell 0, the first
+    // bit of byte 0) and IO_807 (package pin Z8) sensed and driven (cells 2421 to 2423, the last bits
+    // of byte 302).
+    std::string text = "<EDGE>\r\nSENSOR:\r\n";
+    for (int k = 0; k < 8; ++k)
+        text += std::to_string(k) + "-$LOCKPLL 01\r\n" + std::to_string(k) + "-$IO_807 01\r\n";
+    text += "DRIVE:\r\n";
+    for (int k = 0; k < 8; ++k)
+        text += std::to_string(k) + "-$IO_807 01\r\n";
+    ASSERT_EQ(LoadVectors(text + "</EDGE>\r\n"), 1);
+    const std::pair<int, const char*> cells[] = {{0, "LOCKPLL (A1)"}, {2421, "IO_807 (Z8)"}, {2423, "IO_807 (Z8)"}};
+    for (int k = 0; k < 8; ++k) {
+        for (const auto& [cell, pin] : cells) {
+            for (CProAsic3& fpga : m_Board.m_Fpga)
+                fpga.m_Bsr = fpga.m_Vectors[1].image;
+            Image& read = m_Board.m_Fpga[static_cast<size_t>(k)].m_Bsr;
+            SetCell(read, cell, 1 - Cell(read, cell));
+            EXPECT_FALSE(m_Board.CheckVector(1)) << "fpga " << k << " cell " << cell;
+            EXPECT_NE(Reported().find("EDGE ERROR fpga " + std::to_string(k) + " pin:" + pin), std::string::npos)
+                << "fpga " << k << " cell " << cell;
+            CloseErrorFile();
+            OpenErrorFile(m_Dir.File("error.txt").c_str());
+        }
+    }
+}
+
 TEST_F(BoardModel, WithoutBothConvertersNothingIsSwitchedReadOrDriven)
 {
     m_Board.m_Current = 1.5f;
