@@ -105,7 +105,7 @@ TEST_F(JtagTest, SetAddressDrivesTheLowFourBitsOntoGpiolAndKeepsTmsAndTdi)
     ASSERT_TRUE(jtag.SetAddress(0x15));
     EXPECT_EQ(B().written, (Bytes{0x80, 0x50, 0xFB}));
     const uint8_t one[1] = {0x01};
-    ASSERT_TRUE(jtag.Shift(0, 1, one, nullptr, true));  // ends with TMS and TDI high
+    ASSERT_TRUE(JTAG_Out(&jtag, 0, 1, one, nullptr, true));  // ends with TMS and TDI high
     F.ClearLogs();
     ASSERT_TRUE(jtag.SetAddress(0x03));
     EXPECT_EQ(B().written, (Bytes{0x80, 0x3A, 0xFB}));
@@ -144,7 +144,7 @@ TEST_F(JtagTest, ShiftGroupsAndTheExitBit)
     for (const auto& c : cases) {
         F.ClearLogs();
         Bytes destination((c.n + 7) / 8, 0xEE);
-        ASSERT_TRUE(jtag.Shift(0, c.n, c.source.empty() ? nullptr : c.source.data(),
+        ASSERT_TRUE(JTAG_Out(&jtag, 0, c.n, c.source.empty() ? nullptr : c.source.data(),
                                c.capture ? destination.data() : nullptr, c.exit));
         EXPECT_EQ(B().written, c.written) << c.n;
         EXPECT_EQ(B().writeSizes.size(), 1u) << c.n;
@@ -176,7 +176,7 @@ TEST_F(JtagTest, ModeOneShiftsABigEndianNumberLeastSignificantBitFirst)
         F.jtagDelay = c.delay;
         B().delayLine.clear();
         Bytes destination(c.source.size(), 0x55);
-        ASSERT_TRUE(jtag.Shift(1, c.n, c.source.data(), destination.data(), true));
+        ASSERT_TRUE(JTAG_Out(&jtag, 1, c.n, c.source.data(), destination.data(), true));
         Bits tdi = Levels(1);
         ASSERT_EQ(tdi.size(), c.n);
         for (size_t k = 0; k < c.n; ++k)
@@ -195,7 +195,7 @@ TEST_F(JtagTest, EveryLengthModeAndExitFlagRoundTripsThroughALoopBack)
                 Bytes source = RandomBytes(bytes, n * 31 + static_cast<uint32_t>(mode) * 7 + exit);
                 Bytes destination(bytes, 0xA5);
                 F.ClearLogs();
-                ASSERT_TRUE(jtag.Shift(mode, n, source.data(), destination.data(), exit));
+                ASSERT_TRUE(JTAG_Out(&jtag, mode, n, source.data(), destination.data(), exit));
                 ASSERT_EQ(Levels(2), ExitOnLast(n, exit)) << n << " " << mode;
                 // The unused bits: the low ones in mode 1, the high ones otherwise.
                 Bytes expected = source;
@@ -217,7 +217,7 @@ TEST_F(JtagTest, DelayedChainShiftsTheCaptureAndSourceMayBeTheDestination)
     F.jtagFill = true;
     Bytes source = RandomBytes(3, 99);
     Bytes buffer = source;
-    ASSERT_TRUE(jtag.Shift(0, 20, buffer.data(), buffer.data(), true));
+    ASSERT_TRUE(JTAG_Out(&jtag, 0, 20, buffer.data(), buffer.data(), true));
     for (size_t k = 0; k < 20; ++k)
         EXPECT_EQ(Bit(buffer, k), k < 5 ? true : Bit(source, k - 5)) << k;
     EXPECT_EQ(buffer[2] & 0xF0, 0);
@@ -225,7 +225,7 @@ TEST_F(JtagTest, DelayedChainShiftsTheCaptureAndSourceMayBeTheDestination)
     F.jtagDelay = 0;
     Bytes original = {0x12, 0x34, 0x56, 0xE0};
     buffer = original;
-    ASSERT_TRUE(jtag.Shift(1, 27, buffer.data(), buffer.data(), true));
+    ASSERT_TRUE(JTAG_Out(&jtag, 1, 27, buffer.data(), buffer.data(), true));
     EXPECT_EQ(buffer, original);
 }
 
@@ -254,11 +254,11 @@ TEST_F(JtagTest, ShiftFailuresAndRecovery)
     F.mute = false;
     F.FailCall("FT_Write", 0, FT_IO_ERROR);
     uint32_t before = Elapsed();
-    EXPECT_FALSE(jtag.Shift(0, 8, nullptr, destination, true));
+    EXPECT_FALSE(JTAG_Out(&jtag, 0, 8, nullptr, destination, true));
     EXPECT_EQ(jtag.Status(), uint32_t{FT_IO_ERROR});
     EXPECT_LT(Elapsed() - before, 100u);
     // The next shift starts clean and works.
-    ASSERT_TRUE(jtag.Shift(0, 8, source, destination, true));
+    ASSERT_TRUE(JTAG_Out(&jtag, 0, 8, source, destination, true));
     EXPECT_EQ(destination[0], 0x5A);
 }
 
