@@ -148,9 +148,10 @@ TEST_F(I2CTest, GpioLinesTakeTheirDirectionWithTheNextPinWriteAndKeepTheirLevels
     ASSERT_EQ(I2C_GPIOWrite(&i2c, 0, 1), 1);  // TMS/CS: latched, still an input
     ASSERT_EQ(I2C_GPIOWrite(&i2c, -3, 1), 1);
     EXPECT_EQ(std::tuple(A().lowValue, A().lowDirection), std::tuple(0x8B, 0x83));
-    ASSERT_EQ(i2c.Write(kBridge, nullptr, 0, true), 0);
-    EXPECT_EQ(A().trace, "S 30+");
-    EXPECT_EQ(A().lowValue & 0xF8, 0x88);  // through START and address
+    const uint8_t data[1] = {1};
+    ASSERT_EQ(i2c.Write(kBridge, data, 1, true), 0);
+    EXPECT_EQ(A().trace, "S 30+ 01+ P");
+    EXPECT_EQ(A().lowValue, 0x8B);  // through START and STOP
 }
 
 TEST_F(I2CTest, UsbFailuresDropThePendingRepliesSoTheNextTransferIsClean)
@@ -165,14 +166,14 @@ TEST_F(I2CTest, UsbFailuresDropThePendingRepliesSoTheNextTransferIsClean)
     EXPECT_EQ(i2c.Status(), usbwire::kStatusTimeout);
     EXPECT_GT(Elapsed(), 5000u);
     EXPECT_TRUE(i2c.PendingReads().empty());
+    EXPECT_FALSE(i2c.BusHeld());  // the bus state is unknown: the next transfer begins with a START
 
     F.mute = false;
     F.ClearLogs();
     F.FailCall("FT_Write", 0, FT_IO_ERROR);
     EXPECT_EQ(i2c.Write(kBridge, data, 1, true), -1);
     EXPECT_EQ(i2c.Status(), uint32_t{FT_IO_ERROR});
-    EXPECT_FALSE(i2c.BusHeld());  // the bus state is unknown: the next transfer begins with a START
-    uint32_t before = Elapsed();  // and waits only for its own replies
+    uint32_t before = Elapsed();  // the next transfer waits only for its own replies
     EXPECT_EQ(i2c.Write(kBridge, data, 1, true), 0);
     EXPECT_LT(Elapsed() - before, 100u);
     EXPECT_EQ(A().trace, "S 30+ 01+ P");
@@ -183,6 +184,7 @@ TEST_F(I2CTest, UsbFailuresDropThePendingRepliesSoTheNextTransferIsClean)
     uint8_t buffer[4];
     EXPECT_EQ(i2c.Read(kBridge, buffer, 4, false), -1);
     EXPECT_TRUE(i2c.PendingReads().empty());
+    EXPECT_FALSE(i2c.BusHeld());
     F.FailCall("FT_Write", 0, FT_IO_ERROR);
     EXPECT_EQ(I2C_GPIOWrite(&i2c, 4, 1), 0);
 }
