@@ -26,8 +26,8 @@ std::pair<size_t, unsigned> Place(CUsbJtag::Layout layout, uint32_t n, uint32_t 
     return {k / 8, k % 8};
 }
 
-// Copies an n-bit string from one layout into another buffer in the other; the unused bits of
-// `to` are cleared.
+// Copies an n-bit string from a buffer in one layout into a buffer in another; the unused bits
+// of `to` are cleared.
 void Relayout(const uint8_t* from, CUsbJtag::Layout fromLayout, uint8_t* to, CUsbJtag::Layout toLayout, uint32_t n)
 {
     std::fill(to, to + (n - 1) / 8 + 1, 0);

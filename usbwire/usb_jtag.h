@@ -17,8 +17,8 @@ public:
     // How Shift's buffers hold an n-bit string (bit 0 is the first shifted).
     enum class Layout {
         kLsbFirst,   // bit k in byte k / 8, bit k % 8
-        kBigEndian,  // a big-endian number whose least significant bit is bit 0, left-aligned: byte 0
-                     // holds the most significant bits; the low 8 - n % 8 bits of the last byte are unused
+        kBigEndian,  // a big-endian number (bit 0 its least significant), left-aligned: byte 0 holds
+                     // the most significant bits; the low 8 - n % 8 bits of the last byte are unused
     };
 
     CUsbJtag() = default;
