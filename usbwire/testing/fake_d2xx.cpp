@@ -110,16 +110,16 @@ void SetPin(Device& d, uint8_t pin, bool high)
 
 // One TCK clock. A data shift goes through the JTAG chain, which returns TDI jtagDelay clocks
 // later (1 until then).
-bool Clock(Device& d, bool tdi, bool tms, bool shift = true)
+bool Clock(const Driver& f, Device& d, bool tdi, bool tms, bool shift = true)
 {
-    bool tdo = false;
-    if (shift) {
-        d.delayLine.resize(State().jtagDelay, true);
+    bool tdo = shift && tdi;
+    if (shift && f.jtagDelay != 0) {
+        d.delayLine.resize(f.jtagDelay, true);
         d.delayLine.push_back(tdi);
         tdo = d.delayLine.front();
         d.delayLine.pop_front();
     }
-    if (!State().quiet)
+    if (!f.quiet)
         d.clocks.push_back(static_cast<uint8_t>((tdi ? 1 : 0) | (tms ? 2 : 0) | (tdo ? 4 : 0)));
     return tdo;
 }
@@ -151,7 +151,7 @@ void Execute(Device& d, const uint8_t* c)
     case kBitsOutLsb:
     case kBitsInOutLsb:
         for (unsigned i = 0; i < n; ++i)
-            read |= (Clock(d, (c[2] >> i) & 1, d.lowValue & kTms) ? 1u : 0u) << i;
+            read |= (Clock(f, d, (c[2] >> i) & 1, d.lowValue & kTms) ? 1u : 0u) << i;
         SetPin(d, kTdi, last);
         if (c[0] == kBitsInOutLsb)  // the bits read fill the top n bits, the first one lowest
             Reply(d, static_cast<uint8_t>((read << (8 - n)) | ((1u << (8 - n)) - 1u)));
@@ -168,7 +168,7 @@ void Execute(Device& d, const uint8_t* c)
         break;
     case kTmsBitsOut:
         for (unsigned i = 0; i < n; ++i)
-            Clock(d, c[2] & 0x80, (c[2] >> i) & 1, false);  // bit 7 is held on TDI
+            Clock(f, d, c[2] & 0x80, (c[2] >> i) & 1, false);  // bit 7 is held on TDI
         SetPin(d, kTms, last);
         SetPin(d, kTdi, c[2] & 0x80);
         break;
@@ -182,12 +182,13 @@ void Execute(Device& d, const uint8_t* c)
 
 size_t CommandLength(uint8_t opcode)
 {
-    for (uint8_t three : {kSetLowByte, kSetHighByte, kSetClockDivisor, kBitsOutLsb, kBitsInOutLsb,
-                          kBitsInOutMsbFalling, kTmsBitsOut}) {
-        if (opcode == three)
-            return 3;
+    switch (opcode) {
+    case kSetLowByte: case kSetHighByte: case kSetClockDivisor:
+    case kBitsOutLsb: case kBitsInOutLsb: case kBitsInOutMsbFalling: case kTmsBitsOut:
+        return 3;
+    default:
+        return 1;
     }
-    return 1;
 }
 
 void Feed(Device& d, const uint8_t* bytes, size_t count)
