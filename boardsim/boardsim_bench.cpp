@@ -10,11 +10,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include "sim_board.h"
 #include "sim_host.h"
 
 namespace {
 
-using qbxsim::host::Bridge;
 using qbxsim::host::Chain;
 
 constexpr size_t kCells = 2424;
@@ -37,12 +37,12 @@ Station& Open()
             return s;
         }
         const std::string board = (std::filesystem::temp_directory_path() / "qbxsim-bench-board.json").string();
-        std::ofstream(board) << R"({"bsdl": ")" << bsdl << R"(", "boards": [{"chain_address": 1, "idcodes": [)"
+        std::ofstream(board) << R"({"bsdl": ")" << bsdl << R"(", "bridge": {"busy_reads": 0}, "boards": [{"chain_address": 1, "idcodes": [)"
                              << R"("0x3E74E1CF", "0x3E74E1CF", "0x3E74E1CF", "0x3E74E1CF",)"
                              << R"("0x3E74E1CF", "0x3E74E1CF", "0x3E74E1CF", "0x3E74E1CF"],)"
                              << R"("nets": [["0:$DATA0", "1:$DATA0", "2:$DATA0"], ["3:$DATA7", "4:$DATA7"]],)"
                              << R"("onewire": [{"type": "DS2450", "serial": "0000000C1D2F", "volts": [3.3, 3.3, 1.65, 3.3], "jtag_switch": true}]}]})";
-        qbxsim::host::UseSimulator(board);
+        qbxtest::UseSimulator(board);
         s.i2c = I2C_Open("FT2232H MiniModule A", 100000);
         s.jtag = JTAG_Open("FT2232H MiniModule B");
         std::remove(board.c_str());
@@ -50,8 +50,7 @@ Station& Open()
             s.error = "cannot open the simulated adapter";
             return s;
         }
-        Bridge bridge(s.i2c);
-        if (!bridge.Power(true) || !bridge.SwitchJtagOn())
+        if (!qbxsim::host::PowerAndSwitchJtagOn(s.i2c))
             s.error = "cannot switch the board's JTAG chain on";
         else if (Chain(s.jtag, 1).ReadIdcodes().size() != kDevices)
             s.error = "the chain does not show eight devices";

@@ -15,14 +15,15 @@
 
 namespace qbxsim::testing {
 
-// A 1-Wire device that answers every reset and whose JTAG switch always conducts.
+// A 1-Wire device that answers every reset and whose JTAG switch conducts (unless told not to).
 class ConductingSwitch : public OneWireDevice {
 public:
+    bool conducts = true;
     uint64_t Rom() const override { return 0x20; }
     void PowerOn() override {}
     bool Reset() override { return true; }
     bool Slot(bool masterBit) override { return masterBit; }
-    bool JtagSwitchConducts() const override { return true; }
+    bool JtagSwitchConducts() const override { return conducts; }
 };
 
 // A ten-cell device "TINY":
