@@ -12,7 +12,6 @@
 // - package pins may have several row letters (BGA rows past Z: "AA12"); see PinRow.
 #include "bsdl.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -20,6 +19,7 @@
 
 #include "files.h"
 #include "pattern.h"
+#include "platform.h"
 
 namespace {
 
@@ -35,31 +35,6 @@ const char* const kLengthPattern =
     "attribute[ \t]+BOUNDARY_LENGTH[ \t]+of[ \t]+[^ \t]+[ \t]+:[ \t]+entity[ \t]+is[ \t]+\\c[0-9]+\\c";
 const char* const kRegisterPattern =
     "attribute[ \t]+BOUNDARY_REGISTER[ \t]+of[ \t]+[^ ]+[ \t]+:[ \t]+entity[ \t]+is[ \t]+\\c";
-
-// atoi without its undefined overflow: leading white space, an optional sign, decimal digits up
-// to the first non-digit, 0 when there are none; values beyond int saturate.
-int AsciiToInt(const char* s)
-{
-    while (*s == ' ' || *s == '\t' || *s == '\n' || *s == '\v' || *s == '\f' || *s == '\r')
-        ++s;
-    bool negative = false;
-    if (*s == '+' || *s == '-') {
-        negative = *s == '-';
-        ++s;
-    }
-    long long value = 0;
-    for (; *s >= '0' && *s <= '9'; ++s) {
-        if (value <= static_cast<long long>(INT_MAX) + 1)
-            value = value * 10 + (*s - '0');
-    }
-    if (negative)
-        value = -value;
-    if (value > INT_MAX)
-        return INT_MAX;
-    if (value < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(value);
-}
 
 bool EqualsNoCase(const std::string& a, const char* b)
 {
@@ -96,7 +71,7 @@ PinKey PinRow(const char* pin)
     PinKey key;
     unsigned char first = static_cast<unsigned char>(pin[0]);
     if (first >= '0' && first <= '9') {
-        key.number = AsciiToInt(pin);
+        key.number = platform::ParseInt(pin);
         return key;
     }
     key.hasRow = true;
@@ -112,11 +87,11 @@ PinKey PinRow(const char* pin)
             ++letters;
         }
         key.row = static_cast<int>(row - 1);
-        key.number = AsciiToInt(pin + letters);
+        key.number = platform::ParseInt(pin + letters);
         return key;
     }
     key.row = static_cast<int>(first) - 'A';
-    key.number = first == '\0' ? 0 : AsciiToInt(pin + 1);
+    key.number = first == '\0' ? 0 : platform::ParseInt(pin + 1);
     return key;
 }
 
@@ -390,7 +365,7 @@ enum { CELL_NONE, CELL_INPUT, CELL_OUTPUT, CELL_CONTROL };
 void DecodeCell(_BSDLDATA& data, const PinIndex& index, const std::string& numberText,
                 const std::string (&fields)[7], int fieldCount)
 {
-    int n = AsciiToInt(numberText.c_str());
+    int n = platform::ParseInt(numberText.c_str());
     int function = CELL_NONE;
     const std::string& f = fields[2];
     if (EqualsNoCase(f, "output3") || EqualsNoCase(f, "output2") || EqualsNoCase(f, "output"))
@@ -407,7 +382,7 @@ void DecodeCell(_BSDLDATA& data, const PinIndex& index, const std::string& numbe
 
     // Without a control-cell field (four fields only) the output has no control cell.
     bool hasControl = fieldCount > 4 && !fields[4].empty();
-    int control = hasControl ? AsciiToInt(fields[4].c_str()) : -1;
+    int control = hasControl ? platform::ParseInt(fields[4].c_str()) : -1;
     int disable = -1;
     if (hasControl && !CellValue(fields[5], &disable))
         disable = -1;
@@ -533,7 +508,7 @@ void ReadBsdlText(const char* text, _BSDLDATA& data)
     match.Compile(kLengthPattern, 1);
     int length = 0;
     if (match.Match(text)) {
-        length = AsciiToInt(match.GetCapture(1, text, 2).c_str());
+        length = platform::ParseInt(match.GetCapture(1, text, 2).c_str());
         if (length > kMaxBoundaryLength) {
             length = 0;  // unusable: counts as not found
             missing |= BSDL_SECTION_LENGTH;

@@ -108,10 +108,6 @@ TEST_F(VectorFile, LinesAreClassifiedByTheirPatterns)
     };
     for (const auto& c : cases)
         EXPECT_EQ(Calls(c.text), c.calls) << c.text;
-
-    for (auto [text, value] : {std::pair{"", 0}, {"abc", 0}, {" \t 42abc", 42}, {"-7", -7}, {"+0012", 12}, {"- 3", 0},
-                               {"2147483648", INT_MAX}, {"-2147483648", INT_MIN}, {"-99999999999999999999999", INT_MIN}})
-        EXPECT_EQ(ParseDeviceNumber(text), value) << text;
 }
 
 TEST_F(VectorFile, GroupsAndSectionsFollowTheStateTable)
