@@ -82,10 +82,12 @@ TEST_F(VectorFile, LinesAreClassifiedByTheirPatterns)
         {"<A>\n</AB>\n<>\n<ABC\nxx <AB> yy <CD>\nDRIVE:\n0-P1 1\n</AB>\n<My group 2>\nDRIVE:\n1-P1 1",
          "AB/1/0/P1/1 My group 2/1/1/P1/1"},
         // Section headers: either word in any letter case, blanks or TABs, then a colon.
-        {"<AB>\nSENSOR\n0-P1 1\nSENS OR:\n1-P1 1\nsensor:\n2-P1 1\n\tDrive\t:\n3-P1 1\ntext before sensor: and after\n4-P1 1",
+        {"<AB>\nSENSOR\n0-P1 1\nSENS OR:\n1-P1 1\nsensor:\n2-P1 1\n\tDrive\t:\n3-P1 1\n"
+         "text before sensor: and after\n4-P1 1",
          "AB/0/2/P1/1 AB/1/3/P1/1 AB/0/4/P1/1"},
         // Pin lines: device, "-", pin name, blanks or TABs, the first run of 0 and 1.
-        {head + "  3-P12 0110 # note\n3-P12 2\n3-P12\n3-P12 abc 01\n\t7-$LOCKPLL\t\t1\n2-IO-A3 01\n3-P12 01x10\n3-P12  0110 1111",
+        {head + "  3-P12 0110 # note\n3-P12 2\n3-P12\n3-P12 abc 01\n\t7-$LOCKPLL\t\t1\n2-IO-A3 01\n3-P12 01x10\n"
+                "3-P12  0110 1111",
          "G1/1/3/P12/0110 G1/1/7/$LOCKPLL/1 G1/1/2/IO-A3/01 G1/1/3/P12/01 G1/1/3/P12/0110"},
         // The device text runs to the first "-" and is read as atoi reads it; a line that begins
         // with "-" is matched from a later position.
@@ -198,7 +200,7 @@ TEST_F(VectorFile, LineEndsNulBytesAndTheDigest)
     }
 }
 
-TEST_F(VectorFile, LoadingAgainStartsAfreshAndUnreadableFilesFail)
+TEST_F(VectorFile, UnreadableFilesFailAndTheLastDigestStays)
 {
     CRecordingVectors reader;
     ASSERT_EQ(reader.Load(Write("<AB>\nDRIVE:\n0-P1 1\n1-P2 0\n</AB>\n", "first.txt").c_str()), 1);
@@ -245,7 +247,7 @@ TEST_F(VectorFile, HugeLinesAreReadWholeAndSkippedQuickly)
 {
     const size_t size = 1u << 20;
     const std::string bits = std::string(size - 1, '0') + "1";
-    EXPECT_EQ(Calls(std::string(size, '<') + "\n<AB>\n" + std::string(size, 'S') + "\nDRIVE:\n" + std::string(size, 'x') +
-                    "\n" + std::string(size, ' ') + "\n0-P1 " + bits + "\n1-P2 1\n</AB>\n"),
+    EXPECT_EQ(Calls(std::string(size, '<') + "\n<AB>\n" + std::string(size, 'S') + "\nDRIVE:\n" +
+                    std::string(size, 'x') + "\n" + std::string(size, ' ') + "\n0-P1 " + bits + "\n1-P2 1\n</AB>\n"),
               "AB/1/0/P1/" + bits + " AB/1/1/P2/1");
 }
