@@ -87,7 +87,7 @@ TEST(BsdlText, EveryRuleOfTheReader)
         // list gives no pin; a letter run too long for a row gives none; any other first
         // character is a row by its code minus "A"; a plain number keeps the row set before;
         // the quoted strings up to the first ";" outside quotes.
-        {"pins", kPorts + "constant PKG : PIN_MAP_STRING := \"TCK:A1, IO_A1 : B12, \" &\n \"P:17 \";",
+        {"pins", kPorts + "constant PKG : PIN_MAP_STRING := \" TCK:A1, IO_A1 : B12, \" &\n \"P:17 \";",
          "IO_A1,2,B12,-1,-1,-1,-1,-1 P,1,17,-1,-1,-1,-1,-1 Q,0,-,-1,-1,-1,-1,-1 TCK,0,A1,-1,-1,-1,-1,-1 | 0 safe=00 drive=00 missing=LR"},
         {"unfinished entry", kPorts + "PIN_MAP_STRING:=\"TCK:A1, P:17\";",
          "IO_A1,2,-,-1,-1,-1,-1,-1 P,1,-,-1,-1,-1,-1,-1 Q,0,-,-1,-1,-1,-1,-1 TCK,0,A1,-1,-1,-1,-1,-1 | 0 safe=00 drive=00 missing=LR"},
