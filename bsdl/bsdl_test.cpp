@@ -131,7 +131,7 @@ TEST(BsdlText, EveryRuleOfTheReader)
          "IO_A1,2,-,-3,-1,-1,-1,-1 P,1,-,-1,100,200,1,0 Q,0,-,-1,2,9,1,0 TCK,0,-,-1,-1,-1,-1,-1 | 8 safe=04 drive=04 missing=M"},
         {"four fields", kPorts + Register("\"3 (BC_1, P, output2, 1)\""),
          "IO_A1,2,-,-1,-1,-1,-1,-1 P,1,-,-1,3,-1,1,-1 Q,0,-,-1,-1,-1,-1,-1 TCK,0,-,-1,-1,-1,-1,-1 | 16 safe=0800 drive=0800 missing=M"},
-        {"more than seven fields", kPorts + Register("\"3 (BC_1, P, output3, 1, 4, 0, Z, 9, 9, 9)\""),
+        {"blanks, more than seven fields", kPorts + Register("\"3 (BC_1 , P , output3 , 1 , 4 , 0 , Z , 9, 9, 9)\""),
          "IO_A1,2,-,-1,-1,-1,-1,-1 P,1,-,-1,3,4,1,0 Q,0,-,-1,-1,-1,-1,-1 TCK,0,-,-1,-1,-1,-1,-1 | 16 safe=0800 drive=1800 missing=M"},
         {"unknown safe value", kPorts + Register("\"2 (BC_1, P, output3, 1, 3, 0, Z), 2 (BC_1, P, output3, Q, 3, 0, Z), "
                                                  "4 (BC_1, *, internal, 1), 4 (BC_1, *, internal, 7)\""),
