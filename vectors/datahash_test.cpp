@@ -19,25 +19,19 @@ const char* const MD5_ABC = "900150983CD24FB0D6963F7D28E17F72";
 
 TEST(DataHash, DigestsAreMd5OfEveryByteInUpperCaseHex)
 {
-    struct {
-        std::vector<std::string> parts;
-        bool salt;
-        const char* digest;
-    } cases[] = {
-        {{}, false, MD5_EMPTY},
-        {{"", "a", "bc", ""}, false, MD5_ABC},  // pieces concatenated with nothing in between
-        {{"a\0b"s}, false, "70350F6027BCE3713F6B76473084309B"},
-        {{"abc"}, true, "F1006A32679C3C06BEAF726F2BE6B3FC"},  // the 18 bytes of "$-KLM_VOSTA_NODE-$"
-    };
-    for (const auto& c : cases) {
+    using Parts = std::vector<std::string>;
+    for (auto [parts, salt, digest] :
+         {std::tuple{Parts{}, false, MD5_EMPTY}, {Parts{"", "a", "bc", ""}, false, MD5_ABC},  // nothing in between
+          {Parts{"a\0b"s}, false, "70350F6027BCE3713F6B76473084309B"},
+          {Parts{"abc"}, true, "F1006A32679C3C06BEAF726F2BE6B3FC"}}) {  // the 18 bytes of "$-KLM_VOSTA_NODE-$"
         CDataHash hash;
         ASSERT_TRUE(hash.Init());
-        for (const std::string& part : c.parts)
+        for (const std::string& part : parts)
             EXPECT_TRUE(hash.AddString(part));
-        EXPECT_TRUE(!c.salt || hash.AddSalt());
+        EXPECT_TRUE(!salt || hash.AddSalt());
         std::string hex;
         EXPECT_TRUE(hash.GetHexString(hex));
-        EXPECT_EQ(hex, c.digest);
+        EXPECT_EQ(hex, digest);
     }
 }
 
