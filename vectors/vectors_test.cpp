@@ -130,7 +130,8 @@ TEST_F(VectorFile, GroupsAndSectionsFollowTheStateTable)
 
 TEST_F(VectorFile, CutFilesAndRefusedLinesFailWithTheReasonAndOddLinesAreWarnedAbout)
 {
-    // A file that ends inside a group, in its section or before it, is a file cut short.
+    // A file that ends inside a group, in its section or before it, is a file cut short; a refused
+    // pin line fails the file too.
     const auto refuseBad = [](const std::string& pin) { return pin.rfind("BAD", 0) != 0; };
     const std::pair<const char*, const char*> failed[] = {
         {"<NETS>\nDRIVE:\n0-P1 01\n", "group <NETS> is not closed before the end of the file"},
