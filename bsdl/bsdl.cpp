@@ -12,14 +12,15 @@
 // - package pins may have several row letters (BGA rows past Z: "AA12"); see PinRow.
 #include "bsdl.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 
 #include "files.h"
 #include "pattern.h"
+#include "platform.h"
 
 namespace {
 
@@ -35,31 +36,6 @@ const char* const kLengthPattern =
     "attribute[ \t]+BOUNDARY_LENGTH[ \t]+of[ \t]+[^ \t]+[ \t]+:[ \t]+entity[ \t]+is[ \t]+\\c[0-9]+\\c";
 const char* const kRegisterPattern =
     "attribute[ \t]+BOUNDARY_REGISTER[ \t]+of[ \t]+[^ ]+[ \t]+:[ \t]+entity[ \t]+is[ \t]+\\c";
-
-// atoi without its undefined overflow: leading white space, an optional sign, decimal digits up
-// to the first non-digit, 0 when there are none; values beyond int saturate.
-int AsciiToInt(const char* s)
-{
-    while (*s == ' ' || *s == '\t' || *s == '\n' || *s == '\v' || *s == '\f' || *s == '\r')
-        ++s;
-    bool negative = false;
-    if (*s == '+' || *s == '-') {
-        negative = *s == '-';
-        ++s;
-    }
-    long long value = 0;
-    for (; *s >= '0' && *s <= '9'; ++s) {
-        if (value <= static_cast<long long>(INT_MAX) + 1)
-            value = value * 10 + (*s - '0');
-    }
-    if (negative)
-        value = -value;
-    if (value > INT_MAX)
-        return INT_MAX;
-    if (value < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(value);
-}
 
 bool EqualsNoCase(const std::string& a, const char* b)
 {
@@ -96,7 +72,7 @@ PinKey PinRow(const char* pin)
     PinKey key;
     unsigned char first = static_cast<unsigned char>(pin[0]);
     if (first >= '0' && first <= '9') {
-        key.number = AsciiToInt(pin);
+        key.number = platform::ParseInt(pin);
         return key;
     }
     key.hasRow = true;
@@ -112,11 +88,11 @@ PinKey PinRow(const char* pin)
             ++letters;
         }
         key.row = static_cast<int>(row - 1);
-        key.number = AsciiToInt(pin + letters);
+        key.number = platform::ParseInt(pin + letters);
         return key;
     }
     key.row = static_cast<int>(first) - 'A';
-    key.number = first == '\0' ? 0 : AsciiToInt(pin + 1);
+    key.number = first == '\0' ? 0 : platform::ParseInt(pin + 1);
     return key;
 }
 
@@ -237,6 +213,22 @@ bool IsSeparator(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// One character of a quoted section as its scanner sees it: a separator ends a token; a word
+// character (neither a separator nor the section's punctuation) can start one.
+struct ScanChar {
+    char c;
+    size_t at;
+    bool separator;
+    bool word;
+};
+
+ScanChar Classify(const std::string& s, size_t at, std::string_view punctuation)
+{
+    const char c = s[at];
+    const bool separator = IsSeparator(c);
+    return {c, at, separator, !separator && punctuation.find(c) == std::string_view::npos};
+}
+
 // A token of the section scanners: started at a character, taken up to the current one, and
 // dropped so that a new one can start.
 struct Token {
@@ -254,38 +246,46 @@ struct Token {
     void Drop() { pending = false; }
 };
 
-// The first states of both section scanners: an entry's first token (a port name or a cell
-// number) runs up to a separator or to the delimiter that opens the rest of the entry (":" in the
-// pin map, "(" in the register), which leads to state 3. False in state 3 and above, which belong
-// to the scanner.
-bool ScanEntryHead(char c, size_t i, bool separator, bool other, char delimiter, Token& token, std::string& head,
-                   int& state)
+// The head of an entry, alike in both quoted sections: the entry's first token (the port name in
+// the pin map, the cell number in the register), then the delimiter that opens the rest of the
+// entry (":" in the pin map, "(" in the register). Once the delimiter is seen the section's own
+// states read the rest of the entry; when the entry ends, the next head starts.
+enum class Head {
+    BeforeToken,  // waiting for the token's first word character; anything else is skipped
+    InToken,      // in the token: a separator ends it (-> AfterToken), the delimiter ends it and the
+                  // head (-> Done); anything else, punctuation included, belongs to the token
+    AfterToken,   // the token is taken: waiting for the delimiter (-> Done); anything else is skipped
+    Done,         // the delimiter was seen: the rest of the entry belongs to the section's states
+};
+
+// Feeds one character to an entry's head; the token's text goes to text.
+void ScanHead(const ScanChar& ch, char delimiter, Token& token, std::string& text, Head& head)
 {
-    switch (state) {
-    case 0:
-        if (other) {
-            token.Start(i);
-            state = 1;
+    switch (head) {
+    case Head::BeforeToken:
+        if (ch.word) {
+            token.Start(ch.at);
+            head = Head::InToken;
         }
-        return true;
-    case 1:
-        if (separator) {
-            head = token.Take(i);
-            state = 2;
-        } else if (c == delimiter) {
-            head = token.Take(i);
+        break;
+    case Head::InToken:
+        if (ch.separator) {
+            text = token.Take(ch.at);
+            head = Head::AfterToken;
+        } else if (ch.c == delimiter) {
+            text = token.Take(ch.at);
             token.Drop();
-            state = 3;
+            head = Head::Done;
         }
-        return true;
-    case 2:
-        if (c == delimiter) {
+        break;
+    case Head::AfterToken:
+        if (ch.c == delimiter) {
             token.Drop();
-            state = 3;
+            head = Head::Done;
         }
-        return true;
-    default:
-        return false;
+        break;
+    case Head::Done:
+        break;
     }
 }
 
@@ -302,55 +302,65 @@ void AssignPackagePin(const PinIndex& index, const std::string& port, const std:
     record->number = key.number;
 }
 
+// The pin map after an entry's ":" (see Head): the package pin, or a pin list in parentheses.
+enum class PinMapState {
+    BeforePin,      // waiting for the pin: "(" opens a pin list (-> BeforeListPin), a word character
+                    // starts the pin (-> InPin); anything else is skipped
+    InPin,          // in the pin: a separator ends it (the pin is assigned; -> AfterEntry), "," ends
+                    // it and the entry (the pin is assigned; next head); anything else belongs to it.
+                    // A pin cut off by the end of the section is not assigned
+    BeforeListPin,  // in a pin list: waiting for its first word character (-> InPinList)
+    InPinList,      // in a pin list, which gives the port no pin: waiting for ")" (-> AfterEntry)
+    AfterEntry,     // waiting for the "," that ends the entry (next head)
+};
+
 void ReadPinMap(const char* text, const PinIndex& index)
 {
-    std::string s = CollectQuoted(text);
+    const std::string s = CollectQuoted(text);
     Token token{s};
     std::string port;
-    int state = 0;
+    Head head = Head::BeforeToken;
+    PinMapState state = PinMapState::BeforePin;
+    auto nextEntry = [&] {
+        token.Drop();
+        head = Head::BeforeToken;
+        state = PinMapState::BeforePin;
+    };
     for (size_t i = 0; i < s.size(); ++i) {
-        char c = s[i];
-        bool separator = IsSeparator(c);
-        bool other = !separator && c != '(' && c != ')' && c != ',' && c != ':';
-        if (ScanEntryHead(c, i, separator, other, ':', token, port, state))
+        const ScanChar ch = Classify(s, i, "(),:");
+        if (head != Head::Done) {
+            ScanHead(ch, ':', token, port, head);
             continue;
+        }
         switch (state) {
-        case 3:
-            if (c == '(') {
-                token.Drop();
-                state = 5;
-            } else if (other) {
+        case PinMapState::BeforePin:
+            if (ch.c == '(') {
+                state = PinMapState::BeforeListPin;
+            } else if (ch.word) {
                 token.Start(i);
-                state = 4;
+                state = PinMapState::InPin;
             }
             break;
-        case 4:
-            if (separator) {
+        case PinMapState::InPin:
+            if (ch.separator) {
                 AssignPackagePin(index, port, token.Take(i));
-                state = 7;
-            } else if (c == ',') {
+                state = PinMapState::AfterEntry;
+            } else if (ch.c == ',') {
                 AssignPackagePin(index, port, token.Take(i));
-                token.Drop();
-                state = 0;
+                nextEntry();
             }
             break;
-        case 5:
-            if (other) {
-                token.Start(i);
-                state = 6;
-            }
+        case PinMapState::BeforeListPin:
+            if (ch.word)
+                state = PinMapState::InPinList;
             break;
-        case 6:
-            if (c == ')')
-                state = 7;  // a pin list: read and not used
+        case PinMapState::InPinList:
+            if (ch.c == ')')
+                state = PinMapState::AfterEntry;
             break;
-        case 7:
-            if (c == ',') {
-                token.Drop();
-                state = 0;
-            }
-            break;
-        default:
+        case PinMapState::AfterEntry:
+            if (ch.c == ',')
+                nextEntry();
             break;
         }
     }
@@ -390,7 +400,7 @@ enum { CELL_NONE, CELL_INPUT, CELL_OUTPUT, CELL_CONTROL };
 void DecodeCell(_BSDLDATA& data, const PinIndex& index, const std::string& numberText,
                 const std::string (&fields)[7], int fieldCount)
 {
-    int n = AsciiToInt(numberText.c_str());
+    int n = platform::ParseInt(numberText.c_str());
     int function = CELL_NONE;
     const std::string& f = fields[2];
     if (EqualsNoCase(f, "output3") || EqualsNoCase(f, "output2") || EqualsNoCase(f, "output"))
@@ -407,7 +417,7 @@ void DecodeCell(_BSDLDATA& data, const PinIndex& index, const std::string& numbe
 
     // Without a control-cell field (four fields only) the output has no control cell.
     bool hasControl = fieldCount > 4 && !fields[4].empty();
-    int control = hasControl ? AsciiToInt(fields[4].c_str()) : -1;
+    int control = hasControl ? platform::ParseInt(fields[4].c_str()) : -1;
     int disable = -1;
     if (hasControl && !CellValue(fields[5], &disable))
         disable = -1;
@@ -440,14 +450,25 @@ void DecodeCell(_BSDLDATA& data, const PinIndex& index, const std::string& numbe
     }
 }
 
+// The register after an entry's "(" (see Head): the cell's fields, separated by ",", up to ")".
+enum class CellState {
+    BeforeField,  // waiting for a field's first word character (-> InField); anything else is skipped
+    InField,      // in a field: a separator ends it (-> AfterField), "," ends it (-> BeforeField),
+                  // ")" ends it and the cell, which is decoded (-> AfterCell)
+    AfterField,   // waiting for the "," before the next field (-> BeforeField); a ")" here ends
+                  // nothing, so a cell whose last field is followed by a blank is not decoded
+    AfterCell,    // waiting for the "," that ends the entry (next head)
+};
+
 void ReadBoundaryRegister(const char* text, _BSDLDATA& data, const PinIndex& index)
 {
-    std::string s = CollectQuoted(text);
+    const std::string s = CollectQuoted(text);
     Token token{s};
     std::string number;
     std::string fields[7];
     int k = 0;
-    int state = 0;
+    Head head = Head::BeforeToken;
+    CellState state = CellState::BeforeField;
     auto storeField = [&](size_t i) {
         if (k <= 6)
             fields[k] = token.Take(i);
@@ -455,49 +476,48 @@ void ReadBoundaryRegister(const char* text, _BSDLDATA& data, const PinIndex& ind
             ++k;
     };
     for (size_t i = 0; i < s.size(); ++i) {
-        char c = s[i];
-        bool separator = IsSeparator(c);
-        bool other = !separator && c != '(' && c != ')' && c != ',';
-        if (ScanEntryHead(c, i, separator, other, '(', token, number, state))
+        const ScanChar ch = Classify(s, i, "(),");
+        if (head != Head::Done) {
+            ScanHead(ch, '(', token, number, head);
             continue;
+        }
         switch (state) {
-        case 3:
-            if (other) {
+        case CellState::BeforeField:
+            if (ch.word) {
                 token.Start(i);
-                state = 4;
+                state = CellState::InField;
             }
             break;
-        case 4:
-            if (separator) {
+        case CellState::InField:
+            if (ch.separator) {
                 storeField(i);
-                state = 5;
-            } else if (c == ',') {
+                state = CellState::AfterField;
+            } else if (ch.c == ',') {
                 storeField(i);
                 token.Drop();
-                state = 3;
-            } else if (c == ')') {
+                state = CellState::BeforeField;
+            } else if (ch.c == ')') {
                 storeField(i);
                 DecodeCell(data, index, number, fields, k);
-                state = 6;
+                state = CellState::AfterCell;
             }
             break;
-        case 5:
-            if (c == ',') {
+        case CellState::AfterField:
+            if (ch.c == ',') {
                 token.Drop();
-                state = 3;
+                state = CellState::BeforeField;
             }
             break;
-        case 6:
-            if (c == ',') {
+        case CellState::AfterCell:
+            if (ch.c == ',') {
                 number.clear();
                 for (std::string& field : fields)
                     field.clear();
                 k = 0;
                 token.Drop();
-                state = 0;
+                head = Head::BeforeToken;
+                state = CellState::BeforeField;
             }
-            break;
-        default:
             break;
         }
     }
@@ -533,7 +553,7 @@ void ReadBsdlText(const char* text, _BSDLDATA& data)
     match.Compile(kLengthPattern, 1);
     int length = 0;
     if (match.Match(text)) {
-        length = AsciiToInt(match.GetCapture(1, text, 2).c_str());
+        length = platform::ParseInt(match.GetCapture(1, text, 2).c_str());
         if (length > kMaxBoundaryLength) {
             length = 0;  // unusable: counts as not found
             missing |= BSDL_SECTION_LENGTH;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -77,22 +78,23 @@ TEST(BsdlText, EveryRuleOfTheReader)
         {"CR LF and letter case", "port(\r\n  A : IN bit;\r\n  B : Out bit;\r\n  C : INOUT bit;\r\n  D : buffer bit\r\n);",
          "A,0,-,-1,-1,-1,-1,-1 B,1,-,-1,-1,-1,-1,-1 C,2,-,-1,-1,-1,-1,-1 | 0 safe=00 drive=00 missing=MLR"},
         {"TAB", "port(A\t : in bit; B : out bit)", "A\t,0,-,-1,-1,-1,-1,-1 B,1,-,-1,-1,-1,-1,-1 | 0 safe=00 drive=00 missing=MLR"},
-        {"vector ports", "port(D : inout bit_vector(0 to 3); E : in bit; V : linkage bit_vector (0 to 2); F : out bit);",
+        {"vector ports", "port(D : inout bit_vector(0 to 3); E : in bit; V : linkage bit_vector (0 to 2); F : out bit_vector(0 to 1)); G : in bit;",
          "D,2,-,-1,-1,-1,-1,-1 E,0,-,-1,-1,-1,-1,-1 F,1,-,-1,-1,-1,-1,-1 | 0 safe=00 drive=00 missing=MLR"},
         {"name against its colon", "port(TCK: in bit; TDI : out bit);", "TCK:,1,-,-1,-1,-1,-1,-1 | 0 safe=00 drive=00 missing=MLR"},
+        {"cut off", "port(A : in bit; B : out", "A,0,-,-1,-1,-1,-1,-1 | 0 safe=00 drive=00 missing=MLR"},
 
         // ---- pin map: row letters and number; an entry needs a separator after its pin; a pin
         // list gives no pin; a letter run too long for a row gives none; any other first
         // character is a row by its code minus "A"; a plain number keeps the row set before;
         // the quoted strings up to the first ";" outside quotes.
-        {"pins", kPorts + "constant PKG : PIN_MAP_STRING := \"TCK:A1, IO_A1 : B12, \" &\n \"P:17 \";",
+        {"pins", kPorts + "constant PKG : PIN_MAP_STRING := \" TCK:A1, IO_A1 : B12, \" &\n \"P:17 \";",
          "IO_A1,2,B12,-1,-1,-1,-1,-1 P,1,17,-1,-1,-1,-1,-1 Q,0,-,-1,-1,-1,-1,-1 TCK,0,A1,-1,-1,-1,-1,-1 | 0 safe=00 drive=00 missing=LR"},
         {"unfinished entry", kPorts + "PIN_MAP_STRING:=\"TCK:A1, P:17\";",
          "IO_A1,2,-,-1,-1,-1,-1,-1 P,1,-,-1,-1,-1,-1,-1 Q,0,-,-1,-1,-1,-1,-1 TCK,0,A1,-1,-1,-1,-1,-1 | 0 safe=00 drive=00 missing=LR"},
         {"two-letter rows", kPorts + "PIN_MAP_STRING := \"IO_A1:AA12, P:AB3, Q:AK30, TCK:BA1, \";",
          "IO_A1,2,AA12,-1,-1,-1,-1,-1 P,1,AB3,-1,-1,-1,-1,-1 Q,0,AK30,-1,-1,-1,-1,-1 TCK,0,BA1,-1,-1,-1,-1,-1 | 0 safe=00 drive=00 missing=LR"},
-        {"unusual pins", kPorts + "PIN_MAP_STRING := \"IO_A1:(A1, A2), P:LOCKPLL, Q:a7, TCK:B2, TCK:17, NOPORT:C3, \";",
-         "IO_A1,2,-,-1,-1,-1,-1,-1 P,1,-,-1,-1,-1,-1,-1 Q,0,AG7,-1,-1,-1,-1,-1 TCK,0,B17,-1,-1,-1,-1,-1 | 0 safe=00 drive=00 missing=LR"},
+        {"unusual pins", kPorts + "PIN_MAP_STRING := \"P:LOCKPLL, IO_A1:(A1, A2),Q:a7, TCK:B2, TCK:97, NOPORT:C3, \";",
+         "IO_A1,2,-,-1,-1,-1,-1,-1 P,1,-,-1,-1,-1,-1,-1 Q,0,AG7,-1,-1,-1,-1,-1 TCK,0,B97,-1,-1,-1,-1,-1 | 0 safe=00 drive=00 missing=LR"},
         {"quoted strings", kPorts + "PIN_MAP_STRING :=\n  \"IO_A1 : C4, \" &  -- comment\n  \"\" & \"P : D5, \"; \"Q : E6, \"",
          "IO_A1,2,C4,-1,-1,-1,-1,-1 P,1,D5,-1,-1,-1,-1,-1 Q,0,-,-1,-1,-1,-1,-1 TCK,0,-,-1,-1,-1,-1,-1 | 0 safe=00 drive=00 missing=LR"},
 
@@ -129,6 +131,8 @@ TEST(BsdlText, EveryRuleOfTheReader)
          "IO_A1,2,-,-3,-1,-1,-1,-1 P,1,-,-1,100,200,1,0 Q,0,-,-1,2,9,1,0 TCK,0,-,-1,-1,-1,-1,-1 | 8 safe=04 drive=04 missing=M"},
         {"four fields", kPorts + Register("\"3 (BC_1, P, output2, 1)\""),
          "IO_A1,2,-,-1,-1,-1,-1,-1 P,1,-,-1,3,-1,1,-1 Q,0,-,-1,-1,-1,-1,-1 TCK,0,-,-1,-1,-1,-1,-1 | 16 safe=0800 drive=0800 missing=M"},
+        {"blanks, more than seven fields", kPorts + Register("\"3 (BC_1 , P , output3 , 1 , 4 , 0 , Z , 9, 9, 9)\""),
+         "IO_A1,2,-,-1,-1,-1,-1,-1 P,1,-,-1,3,4,1,0 Q,0,-,-1,-1,-1,-1,-1 TCK,0,-,-1,-1,-1,-1,-1 | 16 safe=0800 drive=1800 missing=M"},
         {"unknown safe value", kPorts + Register("\"2 (BC_1, P, output3, 1, 3, 0, Z), 2 (BC_1, P, output3, Q, 3, 0, Z), "
                                                  "4 (BC_1, *, internal, 1), 4 (BC_1, *, internal, 7)\""),
          "IO_A1,2,-,-1,-1,-1,-1,-1 P,1,-,-1,2,3,1,0 Q,0,-,-1,-1,-1,-1,-1 TCK,0,-,-1,-1,-1,-1,-1 | 16 safe=1400 drive=0C00 missing=M"},
@@ -152,23 +156,18 @@ TEST(BsdlText, EveryRuleOfTheReader)
 
 TEST(BsdlText, BoundaryLengthSizesTheImages)
 {
-    for (auto [text, length, bytes] : {std::tuple{"2424", 2424, 303}, {"9", 9, 2}, {"8", 8, 1}, {"1", 1, 1},
-                                       {"0", 0, 1}, {"007", 7, 1}, {"1048576", 1048576, 131072}}) {
-        _BSDLDATA d = Read(std::string("attribute BOUNDARY_LENGTH of DEV : entity is ") + text + ";");
-        EXPECT_EQ(d.boundaryLength, length) << text;
+    // Length -1: not found (the entity name swallows the ":", a line break is no blank, too many
+    // cells), which reads as 0 and sizes the images to one byte.
+    for (auto [text, length, bytes] :
+         {std::tuple{" : entity is 2424;", 2424, 303}, {" : entity is 9;", 9, 2}, {" : entity is 8;", 8, 1},
+          {" : entity is 1;", 1, 1}, {" : entity is 0;", 0, 1}, {" : entity is 007;", 7, 1},
+          {" : entity is 1048576;", 1048576, 131072}, {": entity is 12;", -1, 1}, {" : entity is\n 12;", -1, 1},
+          {" : entity is 99999999999;", -1, 1}, {" : entity is 1048577;", -1, 1}}) {
+        const _BSDLDATA d = Read(std::string("attribute BOUNDARY_LENGTH of DEV") + text);
+        EXPECT_EQ(d.boundaryLength, std::max(length, 0)) << text;
         EXPECT_EQ(d.safeBits, std::vector<uint8_t>(bytes, 0)) << text;
         EXPECT_EQ(d.driveMask.size(), static_cast<size_t>(bytes)) << text;
-        EXPECT_FALSE(d.missingSections & BSDL_SECTION_LENGTH) << text;
-    }
-    for (const char* text : {
-             "attribute BOUNDARY_LENGTH of DEV: entity is 12;",     // the entity name swallows the ":"
-             "attribute BOUNDARY_LENGTH of DEV : entity is\n 12;",  // a line break is not a blank
-             "attribute BOUNDARY_LENGTH of DEV : entity is 99999999999;",
-             "attribute BOUNDARY_LENGTH of DEV : entity is 1048577;"}) {
-        _BSDLDATA d = Read(text);
-        EXPECT_EQ(d.boundaryLength, 0) << text;
-        EXPECT_EQ(d.safeBits.size(), 1u) << text;
-        EXPECT_TRUE(d.missingSections & BSDL_SECTION_LENGTH) << text;
+        EXPECT_EQ((d.missingSections & BSDL_SECTION_LENGTH) != 0, length < 0) << text;
     }
 }
 
@@ -180,6 +179,7 @@ TEST(BsdlFindPin, ByNameAndByPinRowsAndLabels)
         {"L0", 1, 11, 0, -1, -1, -1, -1, -1},
         {"IO", 2, 27, 3, -1, -1, -1, -1, -1},          // AB3
         {"DEEP", 2, 12356629, 4, -1, -1, -1, -1, -1},  // row ZZZZZ
+        {"NONE", 2, -1, -1, -1, -1, -1, -1, -1},       // no package pin
     };
     struct {
         int mode;
@@ -196,51 +196,62 @@ TEST(BsdlFindPin, ByNameAndByPinRowsAndLabels)
         EXPECT_EQ(FindPin(pins, c.mode, c.key), c.index < 0 ? nullptr : &pins[c.index]) << (c.key ? c.key : "null");
 
     for (auto [row, letters] : {std::pair{0, "A"}, {25, "Z"}, {26, "AA"}, {27, "AB"}, {51, "AZ"}, {52, "BA"},
-                                {701, "ZZ"}, {702, "AAA"}, {-1, ""}})
+                                {701, "ZZ"}, {702, "AAA"}, {18278, "AAAA"}, {12356629, "ZZZZZ"}, {-1, ""}})
         EXPECT_EQ(RowLetters(row), letters) << row;
     EXPECT_EQ(PinLabel(_PINDESC{"X", 0, -1, -1, -1, -1, -1, -1, -1}), "-");
     EXPECT_EQ(PinLabel(_PINDESC{"X", 0, -1, 17, -1, -1, -1, -1, -1}), "17");
-
-    // Every row's label leads back to its pin.
-    std::vector<_PINDESC> rows;
-    for (int row = 0; row < 20000; row += 7)
-        rows.push_back(_PINDESC{"P", 2, row, 30, -1, -1, -1, -1, -1});
-    for (const _PINDESC& p : rows)
-        ASSERT_EQ(FindPin(rows, FIND_BY_PIN, PinLabel(p).c_str()), &p) << PinLabel(p);
 }
 
-TEST(BsdlFile, FilesReadAsTheirTextUpToANul)
+// A file is read as its text up to its first NUL, also at the size cap; a file that cannot be used
+// leaves the data alone.
+TEST(BsdlFile, FilesReadAsTheirTextUpToANulAndUnreadableOnesLeaveTheDataAlone)
 {
     qbxtest::TempDir dir;
+    const std::string file = dir.File("dev.bsd");
     const std::string text = kPorts + "PIN_MAP_STRING:=\"P:C3, \";\n" +
                              Register("\"0 (BC_1, P, output3, 1, 1, 0, Z), 1 (BC_1, *, control, 0)\"");
-    struct {
-        std::string content;
-        std::string textRead;
-    } files[] = {{text, text}, {"", ""}, {kPorts + std::string(1, '\0') + text, kPorts}};
-    for (const auto& f : files) {
-        qbxtest::WriteFile(dir.File("dev.bsd"), f.content);
+    const std::string empty;
+    for (auto [content, textRead] : {std::pair{text, text}, {empty, empty}, {kPorts + '\0' + text, kPorts}}) {
+        qbxtest::WriteFile(file, content);
         _BSDLDATA d;
-        ASSERT_EQ(ReadBsdl(dir.File("dev.bsd").c_str(), d), 1);
-        EXPECT_EQ(Summary(d), Summary(Read(f.textRead)));
+        ASSERT_EQ(ReadBsdl(file.c_str(), d), 1);
+        EXPECT_EQ(Summary(d), Summary(Read(textRead)));
     }
-    // A file at the size cap is read (NUL bytes after the text).
-    std::filesystem::resize_file(dir.File("dev.bsd"), static_cast<uintmax_t>(kMaxBsdlFileSize));
-    _BSDLDATA capped;
-    ASSERT_EQ(ReadBsdl(dir.File("dev.bsd").c_str(), capped), 1);
-    EXPECT_EQ(capped.pins.size(), 4u);
-}
-
-TEST(BsdlFile, UnreadableFilesLeaveTheDataAlone)
-{
-    qbxtest::TempDir dir;
-    // Larger than the cap: a sparse file, so the test writes nothing much.
-    qbxtest::WriteFile(dir.File("big.bsd"), kPorts);
-    std::filesystem::resize_file(dir.File("big.bsd"), static_cast<uintmax_t>(kMaxBsdlFileSize) + 1);
-    _BSDLDATA data = Read(kPorts + Register("\"0 (BC_1, P, output3, 1, 1, 0, Z)\""));
+    std::filesystem::resize_file(file, kMaxBsdlFileSize);  // NUL bytes after the text
+    _BSDLDATA data;
+    ASSERT_EQ(ReadBsdl(file.c_str(), data), 1);
+    EXPECT_EQ(data.pins.size(), 4u);
     const std::string before = Summary(data);
-    for (const std::string& path : {dir.File("absent.bsd"), dir.Path(), dir.File("big.bsd")})
+    std::filesystem::resize_file(file, kMaxBsdlFileSize + 1);
+    for (const std::string& path : {dir.File("absent.bsd"), dir.Path(), file})
         EXPECT_EQ(ReadBsdl(path.c_str(), data), 0) << path;
     EXPECT_EQ(ReadBsdl(nullptr, data), 0);
     EXPECT_EQ(Summary(data), before);
+}
+
+// A 600 kB line of cell-like text without closing parentheses, and a port list of 40000 ports whose
+// cells are all listed (a linear look-up per cell would take minutes).
+TEST(BsdlText, HugeSectionsAndManyPorts)
+{
+    std::string cells = "attribute BOUNDARY_LENGTH of D : entity is 2424; "
+                        "attribute BOUNDARY_REGISTER of D : entity is \"";
+    for (int i = 0; i < 50000; ++i)
+        cells += "7 (BC_1, ,, ";
+    const _BSDLDATA d = Read(cells);
+    EXPECT_EQ(d.missingSections, BSDL_SECTION_PORTS | BSDL_SECTION_PIN_MAP);
+    EXPECT_EQ(d.safeBits.size(), 303u);
+
+    const int n = 40000;
+    std::string ports = "port(";
+    cells = "attribute BOUNDARY_LENGTH of D : entity is " + std::to_string(3 * n) + ";\n" +
+            "attribute BOUNDARY_REGISTER of D : entity is \"";
+    for (int i = 0; i < n; ++i) {
+        const std::string name = "P" + std::to_string(i);
+        ports += name + " : inout bit; ";
+        cells += std::to_string(3 * i) + " (BC_1, " + name + ", input, X), " + std::to_string(3 * i + 1) + " (BC_1, " +
+                 name + ", output3, X, " + std::to_string(3 * i + 2) + ", 0, Z), ";
+    }
+    const _BSDLDATA p = Read(ports + ");\n" + cells + "\";");
+    ASSERT_EQ(p.pins.size(), static_cast<size_t>(n));
+    EXPECT_EQ(std::tuple(p.pins.back().inCell, p.pins.back().ctrlCell), std::tuple(3 * n - 3, 3 * n - 1));
 }

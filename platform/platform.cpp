@@ -1,7 +1,9 @@
 #include "platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -75,6 +77,24 @@ std::string Format(const char* format, ...)
     std::string text = VFormat(format, args);
     va_end(args);
     return text;
+}
+
+int ParseInt(const char* text)
+{
+    if (text == nullptr)
+        return 0;
+    const char* p = text;
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r')
+        ++p;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-')
+        ++p;
+    // The magnitude stops growing once it is beyond every int, so it cannot overflow.
+    constexpr int64_t kBeyondInt = int64_t{INT_MAX} + 2;
+    int64_t magnitude = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        magnitude = std::min(magnitude * 10 + (*p - '0'), kBeyondInt);
+    return static_cast<int>(std::clamp<int64_t>(negative ? -magnitude : magnitude, INT_MIN, INT_MAX));
 }
 
 std::string FormatMessageBox(std::string_view text, BoxIcon icon)

@@ -70,6 +70,11 @@ public:
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string VFormat(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 
+// A decimal number as atoi reads it, without atoi's undefined overflow: leading white space
+// skipped, an optional sign, the digits up to the first other character, 0 when there are none.
+// A number beyond the range of int gives INT_MAX or INT_MIN.
+int ParseInt(const char* text);
+
 // ---- the operator's message box ----------------------------------------------------------------
 
 enum class BoxIcon { Error, Info };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "test_files.h"
 
 TEST(Clock, FakeClockMakesTimeOutsInstantAndIntervalsSurviveTheWrap)
@@ -25,6 +27,10 @@ TEST(Text, FormatAndTheMessageBox)
 {
     EXPECT_EQ(platform::Format("%s=%d %08X", "x", 12, 0x3E74E1CFu), "x=12 3E74E1CF");
     EXPECT_EQ(platform::Format("[%s]", std::string(5000, 'a').c_str()).size(), 5002u);
+    // Numbers as atoi reads them, saturating where atoi's result is undefined.
+    for (auto [text, value] : {std::pair{"", 0}, {"abc", 0}, {" \t 42abc", 42}, {"-7", -7}, {"+0012", 12}, {"- 3", 0},
+                               {"2147483648", INT_MAX}, {"-2147483648", INT_MIN}, {"-99999999999999999999999", INT_MIN}})
+        EXPECT_EQ(platform::ParseInt(text), value) << text;
     EXPECT_EQ(platform::FormatMessageBox("Test Board FAIL\nsee console", platform::BoxIcon::Error),
               "+-----------------+\r\n"
               "| ERROR           |\r\n"

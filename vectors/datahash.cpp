@@ -4,31 +4,20 @@
 
 #include <openssl/evp.h>
 
-namespace {
-
-// Nesting count of CDataHash::ScopedInitFailure objects (test seam).
-int g_FailInit = 0;
-
-}  // namespace
-
 void CDataHash::FreeProvider::operator()(EVP_MD* md) const { EVP_MD_free(md); }
 
 void CDataHash::FreeHash::operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
 
-CDataHash::ScopedInitFailure::ScopedInitFailure() { ++g_FailInit; }
-
-CDataHash::ScopedInitFailure::~ScopedInitFailure() { --g_FailInit; }
-
 bool CDataHash::Init()
 {
     // The algorithm is fetched once and kept until destruction.
-    if (!m_Provider && g_FailInit == 0)
+    if (!m_Provider)
         m_Provider.reset(EVP_MD_fetch(nullptr, "MD5", nullptr));
 
     // A digest that was started and not finished is discarded.
     m_Hash.reset();
 
-    if (m_Provider && g_FailInit == 0) {
+    if (m_Provider) {
         std::unique_ptr<EVP_MD_CTX, FreeHash> ctx(EVP_MD_CTX_new());
         if (ctx && EVP_DigestInit_ex(ctx.get(), m_Provider.get(), nullptr) == 1)
             m_Hash = std::move(ctx);

@@ -2,8 +2,8 @@
 //
 // Calling order: Init, then any number of AddString/AddSalt, then GetHexString (or GetValue) once.
 // Finishing consumes the started digest; further AddString calls return false until the next Init.
-// The fetched MD5 algorithm (the "provider") is kept from the first successful Init until the
-// object is destroyed.
+// The MD5 algorithm (the "provider") is fetched from the calling thread's default OpenSSL library
+// context by the first Init that finds it, and kept until the object is destroyed.
 #pragma once
 
 #include <cstdint>
@@ -45,18 +45,6 @@ public:
     // accepts data.
     bool HasProvider() const { return m_Provider != nullptr; }
     bool HasHash() const { return m_Hash != nullptr; }
-
-    // Test seam. A real failure of OpenSSL to provide MD5 cannot be forced, so tests make one:
-    // while an object of this class lives, every Init fails as if OpenSSL had no MD5: an algorithm
-    // not yet held is not fetched, a started digest is discarded and no new one is started, and
-    // Init returns false. Process-wide and not thread-safe; not for use outside tests.
-    class ScopedInitFailure {
-    public:
-        ScopedInitFailure();
-        ~ScopedInitFailure();
-        ScopedInitFailure(const ScopedInitFailure&) = delete;
-        ScopedInitFailure& operator=(const ScopedInitFailure&) = delete;
-    };
 
 private:
     struct FreeProvider {

@@ -1,6 +1,5 @@
 #include "vectors.h"
 
-#include <climits>
 #include <map>
 #include <string_view>
 
@@ -75,30 +74,6 @@ bool LooksLikePinLine(std::string_view text)
 
 }  // namespace
 
-int32_t ParseDeviceNumber(const std::string& text)
-{
-    const char* p = text.c_str();
-    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r')
-        ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-')
-        negative = (*p++ == '-');
-    // Accumulated as a negative number so that INT_MIN itself is representable.
-    int64_t value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10 - (*p - '0');
-        if (value < -(INT64_C(1) << 40))
-            value = -(INT64_C(1) << 40);  // far beyond int; keeps the product from overflowing
-    }
-    if (!negative)
-        value = -value;
-    if (value > INT_MAX)
-        return INT_MAX;
-    if (value < INT_MIN)
-        return INT_MIN;
-    return static_cast<int32_t>(value);
-}
-
 int CBsrVectors::Load(const char* path)
 {
     m_PinNames.clear();
@@ -163,7 +138,7 @@ int CBsrVectors::Load(const char* path)
                 const std::string name = pin.GetCapture(3, text, 4);
                 const std::string deviceText = pin.GetCapture(1, text, 2);
                 const std::string bits = pin.GetCapture(5, text, 6);
-                const int32_t device = ParseDeviceNumber(deviceText);
+                const int32_t device = platform::ParseInt(deviceText.c_str());
                 if (!IsPlainNumber(deviceText))
                     warn(platform::Format("device number \"%s\" is not a number, read as %d", deviceText.c_str(), device));
                 const auto [first, added] = groupLengths.try_emplace(group, bits.size());

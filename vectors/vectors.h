@@ -92,8 +92,3 @@ protected:
     // Destroyed only as the base of the board model.
     ~CBsrVectors() = default;
 };
-
-// The device number of a pin line as atoi reads it: leading white space skipped, an optional sign,
-// the decimal digits up to the first other character, 0 when there are none. A number beyond the
-// range of int gives INT_MAX or INT_MIN.
-int32_t ParseDeviceNumber(const std::string& text);
