@@ -104,6 +104,9 @@ public:
     virtual std::string Name() const = 0;
 };
 
+// False in a build without the results database (QBX_RECORDS off).
+bool ResultsDatabaseBuilt();
+
 // Opens the results database named by target for recording. nullptr, with the reason in why, when
 // it cannot be used, or when this build has no results database.
 std::unique_ptr<CBoardRecorder> OpenBoardRecorder(const std::string& target, std::string& why);

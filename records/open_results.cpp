@@ -1,6 +1,11 @@
 // The station's results database: SQLite.
 #include "results_db.h"
 
+bool ResultsDatabaseBuilt()
+{
+    return true;
+}
+
 std::unique_ptr<CBoardRecorder> OpenBoardRecorder(const std::string& target, std::string& why)
 {
     try {

@@ -30,15 +30,19 @@ bool CTestStation::TestBoard()
 
     if (!m_Input.AskSerial("Install board whith addr=1 and enter serial number (0=exit) ", m_Serial) || m_Serial == 0)
         return false;
+    m_Records.BeginBoard(*this);
 
     OpenErrorFile(m_ErrorFilePath.c_str());
     I2C_GPIOWrite(m_I2CHandle, kBoardEnablePin, 1);
     platform::SleepMs(10);
 
-    if (!m_Input.AskCurrent("Insert Board Current (Ampere)= ", m_BoardCurrent))
+    if (!m_Input.AskCurrent("Insert Board Current (Ampere)= ", m_BoardCurrent)) {
+        m_Records.EndBoard(*this, kVerdictEnded, false);
         return false;
+    }
     if (m_BoardCurrent < kMinCurrent || m_BoardCurrent > kMaxCurrent) {
         std::printf("Invalid Board Current=%.3f (must be from 0.4 to 0.8)\r\n", m_BoardCurrent);
+        m_Records.EndBoard(*this, kVerdictEnded);
         return false;
     }
 
@@ -64,8 +68,10 @@ bool CTestStation::TestBoard()
 
         if (m_Board.m_TempSensor.ReadTemperature(m_Temperature) != ONEWIRE_OK)
             ReportError("Read Temperature ERROR\r\n");
-        else
+        else {
             std::printf("Temperature=%.2f\r\n", static_cast<double>(m_Temperature));
+            m_TemperatureRead = true;
+        }
 
         if (!g_BoardFail) {
             std::printf("Test Interconnections OK\r\n");
@@ -86,6 +92,7 @@ bool CTestStation::TestBoard()
         }
     }
     std::fflush(stdout);
+    m_Records.EndBoard(*this, g_BoardFail ? kVerdictFail : kVerdictPass);
 
     if (!g_BoardFail)
         ShowSuccessBox(m_ReportPath);
@@ -184,6 +191,7 @@ void CTestStation::CheckChain()
 {
     std::vector<uint32_t> codes;
     ReadIdCodes(codes, m_Board.m_Chain);
+    m_IdCodes = codes;
     if (codes.empty())
         ReportError("ERROR JTAG chain\r\n");
     for (uint32_t code : codes) {
@@ -225,6 +233,7 @@ void CTestStation::RunInterconnectionTest()
         m_Board.m_OnVector = nullptr;
         ClearProgress();
         if (!passed) {
+            m_Records.ShowDiagnosis();
             m_Board.ApplyFirstVector();
             g_BoardFail = 1;
             return;

@@ -72,6 +72,7 @@ int CTestStation::Start(int argc, char** argv)
     else
         std::printf("Error writing Vectors TruTable on %s file\r\n", m_TruthTablePath.c_str());
     std::fflush(stdout);
+    m_Records.Start(*this, bsdlPath, vectorsPath);
 
     if (!OpenJtag(m_JtagHandle))
         return 0;
