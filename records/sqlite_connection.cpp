@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include "platform.h"
 
@@ -32,9 +35,13 @@ CSqliteConnection::CSqliteConnection(const std::string& path, Mode mode, Sync sy
     const int rc = sqlite3_open_v2(path.c_str(), &m_Db, flags, nullptr);
     if (rc != SQLITE_OK) {
         std::string why = m_Db != nullptr ? sqlite3_errmsg(m_Db) : sqlite3_errstr(rc);
+        if (const int error = m_Db != nullptr ? sqlite3_system_errno(m_Db) : 0; error != 0)
+            why += std::string(" (") + std::strerror(error) + ")";
         struct stat info {};
         if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
             why = "a symbolic link (the results database is not opened through one)";
+        else if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            why = "a folder, not a database file";
         sqlite3_close(m_Db);
         m_Db = nullptr;
         throw CSqlError(path + ": " + why);
@@ -44,13 +51,18 @@ CSqliteConnection::CSqliteConnection(const std::string& path, Mode mode, Sync sy
     try {
         // Reading anything shows whether the file is a database at all; nothing is written yet.
         Query("SELECT COUNT(*) FROM sqlite_master", {}, [](const SqlRow&) {});
+        if (mode == Mode::ReadWrite && sqlite3_db_readonly(m_Db, "main") == 1)
+            throw CSqlError(path + ": the file or its folder is read-only");
         m_Sync = sync;
-    } catch (...) {
+    } catch (const CSqlError& e) {
         for (auto& [sql, statement] : m_Statements)
             sqlite3_finalize(statement);
         m_Statements.clear();
         sqlite3_close(m_Db);
         m_Db = nullptr;
+        // A database in WAL mode cannot even be read where its side files cannot be made.
+        if (mode == Mode::ReadWrite && (::access(path.c_str(), W_OK) != 0 || ::access(platform::DirName(path).c_str(), W_OK) != 0))
+            throw CSqlError(path + ": the file or its folder is read-only");
         throw;
     }
 }

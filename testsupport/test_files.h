@@ -3,6 +3,7 @@
 // Test-only; no dependency beyond the standard library and POSIX.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -50,6 +51,9 @@ struct ProcessOptions {
     std::map<std::string, std::optional<std::string>> env;  // set (value) or removed (nullopt)
     int timeoutSeconds = 120;
     bool stderrOnTerminal = false;  // standard error on a pseudo-terminal (read back into err)
+    // Asked every few milliseconds with the standard output so far and the seconds since the start;
+    // true kills the process with SIGKILL (result.signal then says so).
+    std::function<bool(const std::string& out, double seconds)> killWhen;
 };
 
 // Runs program with the options and waits for it (killing it after the time limit).
