@@ -1,41 +1,14 @@
 #include "adapter.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-
-#include "platform.h"
-
-#ifndef QBXSIM_SOURCE_EXAMPLES
-#define QBXSIM_SOURCE_EXAMPLES ""
-#endif
 
 namespace qbxsim {
 
 namespace {
 
 constexpr uintptr_t kHandleTag = 0xA0;  // low byte of every handle: tag | channel
-
-void Complain(const std::string& message)
-{
-    std::fprintf(stderr, "qbxsim: %s\r\n", message.c_str());
-}
-
-bool FileExists(const std::string& path)
-{
-    std::ifstream in(path);
-    return static_cast<bool>(in);
-}
-
-std::string Environment(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
 
 bool ValidBitMode(UCHAR mode)
 {
@@ -49,70 +22,21 @@ bool ValidBitMode(UCHAR mode)
 
 }  // namespace
 
-std::string DefaultBoardFile()
-{
-    const std::string relative = "examples/boards/healthy.json";
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&DefaultBoardFile), &info) && info.dli_fname) {
-        std::string beside = platform::JoinPath(platform::DirName(info.dli_fname), relative);
-        if (FileExists(beside))
-            return beside;
-    }
-    std::string examples = QBXSIM_SOURCE_EXAMPLES;
-    if (!examples.empty())
-        return platform::JoinPath(examples, "boards/healthy.json");
-    return relative;
-}
-
 CSimAdapter& CSimAdapter::Instance()
 {
     static const std::unique_ptr<CSimAdapter> instance = [] {
-        std::string path = Environment("QBXSIM_BOARD");
-        std::unique_ptr<_SIMCONFIG> config;
-        std::string error;
-        if (path.empty()) {
-            path = DefaultBoardFile();
-            if (!FileExists(path))
-                Complain("no board file: QBXSIM_BOARD is not set and the example board " + path +
-                         " is missing; the adapter lists no device");
-            else if (!(config = LoadBoardFile(path, &error)))
-                Complain(error + "; the adapter lists no device");
-        } else if (!(config = LoadBoardFile(path, &error))) {
-            Complain(error + "; the adapter lists no device");
-        }
-        return std::make_unique<CSimAdapter>(std::move(config),
-                                             _SIMFILES{Environment("QBXSIM_STATS"), Environment("QBXSIM_TRACE")});
+        _SIMSETUP setup = SetupFromEnvironment();
+        return std::make_unique<CSimAdapter>(std::move(setup.config), std::move(setup.files));
     }();
     return *instance;
 }
 
-CSimAdapter::CSimAdapter(std::unique_ptr<_SIMCONFIG> config, _SIMFILES files)
-    : m_Config(std::move(config)), m_Files(std::move(files)), m_Trace(std::string())
+CSimAdapter::CSimAdapter(std::unique_ptr<_SIMCONFIG> config, _SIMFILES files) : m_Chip(std::move(config), std::move(files))
 {
-    std::string traceError;
-    m_Trace = CSimTrace(m_Files.trace, &traceError);
-    if (!traceError.empty())
-        Complain(traceError);
-
-    std::vector<std::unique_ptr<CSimBoard>> boards;
-    if (m_Config) {
-        if (m_Config->bridgePresent)
-            m_Bridge = std::make_unique<Ds2482>(m_Config->bridge, m_OneWire);
-        for (size_t i = 0; i < m_Config->boards.size(); ++i)
-            boards.push_back(std::make_unique<CSimBoard>(m_Config->boards[i], m_Config->layout,
-                                                         std::move(m_Config->oneWire[i])));
-    }
-    m_I2c = std::make_unique<I2cBus>(m_Bridge.get());
-    m_Socket = std::make_unique<CSimSocket>(std::move(boards), m_OneWire);
-    m_BridgeWiring = std::make_unique<CBridgeWiring>(*m_I2c, *m_Socket);
-    m_JtagWiring = std::make_unique<CJtagWiring>(*m_Socket, m_OneWire);
-
-    m_Channels.reserve(kChannels);
-    m_Channels.emplace_back(m_BridgeWiring.get());
-    m_Channels.emplace_back(m_JtagWiring.get());
+    m_Channels.resize(kChannels);
     for (int i = 0; i < kChannels; ++i) {
-        m_Channels[i].serial = std::string("FTQBXSIM") + Letter(i);
-        m_Channels[i].description = std::string("FT2232H MiniModule ") + Letter(i);
+        m_Channels[i].serial = std::string("FTQBXSIM") + CSimChip::Letter(i);
+        m_Channels[i].description = std::string("FT2232H MiniModule ") + CSimChip::Letter(i);
         m_Channels[i].locId = 0x1011 + static_cast<DWORD>(i);
     }
 }
@@ -155,7 +79,7 @@ FT_STATUS CSimAdapter::OnChannel(FT_HANDLE handle, Body body)
     FT_STATUS status = Lookup(handle, &c);
     if (status != FT_OK)
         return status;
-    if (m_LinkDead)
+    if (m_Chip.LinkDead())
         return FT_IO_ERROR;
     return body(*c);
 }
@@ -165,7 +89,7 @@ FT_STATUS CSimAdapter::CreateDeviceInfoList(DWORD* count)
     std::lock_guard lock(m_Mutex);
     if (!count)
         return FT_INVALID_PARAMETER;
-    if (m_LinkDead)
+    if (m_Chip.LinkDead())
         return FT_IO_ERROR;
     *count = HasDevices() ? kChannels : 0;
     return FT_OK;
@@ -176,7 +100,7 @@ FT_STATUS CSimAdapter::GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* list, DWORD* 
     std::lock_guard lock(m_Mutex);
     if (!count)
         return FT_INVALID_PARAMETER;
-    if (m_LinkDead)
+    if (m_Chip.LinkDead())
         return FT_IO_ERROR;
     DWORD devices = HasDevices() ? kChannels : 0;
     if (devices > 0 && *count > 0 && !list)
@@ -204,7 +128,7 @@ FT_STATUS CSimAdapter::OpenEx(void* arg, DWORD flags, FT_HANDLE* handle)
     if (!handle)
         return FT_INVALID_PARAMETER;
     *handle = nullptr;
-    if (m_LinkDead)
+    if (m_Chip.LinkDead())
         return FT_IO_ERROR;
     if (flags != FT_OPEN_BY_SERIAL_NUMBER && flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_LOCATION)
         return FT_INVALID_PARAMETER;
@@ -239,7 +163,7 @@ FT_STATUS CSimAdapter::OpenEx(void* arg, DWORD flags, FT_HANDLE* handle)
     c.generation = ++m_Generation;
     m_IssuedTo.push_back(static_cast<uint8_t>(index));
     DropQueued(c);
-    c.stats.inTransaction = false;
+    m_Chip.Opened(index);
     *handle = HandleOf(c.generation, index);
     return FT_OK;
 }
@@ -257,15 +181,15 @@ FT_STATUS CSimAdapter::Close(FT_HANDLE handle)
     for (const Channel& other : m_Channels)
         anyOpen = anyOpen || other.open;
     if (!anyOpen)
-        WriteStats();
-    return m_LinkDead ? FT_IO_ERROR : FT_OK;
+        m_Chip.WriteStats();
+    return m_Chip.LinkDead() ? FT_IO_ERROR : FT_OK;
 }
 
 FT_STATUS CSimAdapter::ResetDevice(FT_HANDLE handle)
 {
     return OnChannel(handle, [&](Channel& c) -> FT_STATUS {
         DropQueued(c);
-        c.engine.Purge();
+        m_Chip.Engine(IndexOf(c)).Purge();
         return FT_OK;
     });
 }
@@ -288,11 +212,10 @@ FT_STATUS CSimAdapter::Read(FT_HANDLE handle, void* buffer, DWORD count, DWORD* 
         size_t n = std::min<size_t>(count, Queued(c));
         if (n > 0)
             std::memcpy(buffer, c.rx.data() + c.rxHead, n);
-        m_Trace.Record(LetterOf(c), 'R', c.rx.data() + c.rxHead, n);
+        m_Chip.Read(IndexOf(c), c.rx.data() + c.rxHead, n);
         c.rxHead += n;
         if (c.rxHead == c.rx.size())
             DropQueued(c);
-        c.stats.CountRead(n);
         *got = static_cast<DWORD>(n);
         return FT_OK;
     });
@@ -304,20 +227,8 @@ FT_STATUS CSimAdapter::Write(FT_HANDLE handle, const void* buffer, DWORD count, 
         if (!written || (!buffer && count > 0))
             return FT_INVALID_PARAMETER;
         *written = 0;
-        ++m_Writes;
-        if (m_Config->failAfterWrites && m_Writes > *m_Config->failAfterWrites) {
-            m_LinkDead = true;
+        if (!m_Chip.Write(IndexOf(c), static_cast<const uint8_t*>(buffer), count, c.rx))
             return FT_IO_ERROR;
-        }
-        const auto* bytes = static_cast<const uint8_t*>(buffer);
-        m_Trace.Record(LetterOf(c), 'W', bytes, count);
-        c.stats.CountWrite(count);
-        if (m_Config->muteAfterWrites && m_Writes > *m_Config->muteAfterWrites) {
-            m_Scratch.clear();
-            c.engine.Write(bytes, count, m_Scratch);  // the pins still move; no answer comes back
-        } else {
-            c.engine.Write(bytes, count, c.rx);
-        }
         *written = count;
         return FT_OK;
     });
@@ -372,39 +283,9 @@ FT_STATUS CSimAdapter::SetBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode)
     return OnChannel(handle, [&](Channel& c) -> FT_STATUS {
         if (!ValidBitMode(mode))
             return FT_INVALID_PARAMETER;
-        c.engine.SetBitMode(mask, mode);
+        m_Chip.Engine(IndexOf(c)).SetBitMode(mask, mode);
         return FT_OK;
     });
-}
-
-_SIMCHANNELREPORT CSimAdapter::Report(int channel) const
-{
-    const Channel& c = m_Channels[channel];
-    _SIMCHANNELREPORT r;
-    r.usb = c.stats;
-    r.tckClocks = c.engine.Clocks();
-    r.clockSeconds = c.engine.ClockSeconds();
-    if (channel == 0) {
-        r.i2cBytes = m_I2c->Bytes();
-        r.oneWireResets = m_OneWire.Resets();
-        r.oneWireBytes = m_OneWire.Bytes();
-        r.oneWireSeconds = m_OneWire.ModelledSeconds();
-    }
-    return r;
-}
-
-std::string CSimAdapter::StatsText() const
-{
-    return StatsJson(Report(0), Report(1));
-}
-
-void CSimAdapter::WriteStats()
-{
-    if (m_Files.stats.empty())
-        return;
-    std::string error;
-    if (!platform::WriteFileAtomically(m_Files.stats, StatsText(), &error))
-        Complain("cannot write stats file " + m_Files.stats + ": " + error);
 }
 
 }  // namespace qbxsim

@@ -9,27 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "board_file.h"
 #include "d2xx.h"
-#include "ds2482.h"
-#include "i2c_bus.h"
-#include "mpsse.h"
-#include "onewire.h"
-#include "socket.h"
-#include "stats.h"
-#include "wiring.h"
+#include "sim_chip.h"
 
 namespace qbxsim {
 
-// Where the adapter's files go; all optional.
-struct _SIMFILES {
-    std::string stats;  // QBXSIM_STATS: the counters, written at the last close
-    std::string trace;  // QBXSIM_TRACE: every write and read
-};
-
 class CSimAdapter {
 public:
-    static constexpr int kChannels = 2;
+    static constexpr int kChannels = CSimChip::kChannels;
     static constexpr ULONG kDeviceId = 0x04036010;  // VID 0x0403, PID 0x6010
 
     // A null config stands for a board file that could not be loaded: the adapter then lists no
@@ -65,19 +52,17 @@ public:
     FT_STATUS SetBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode);
 
     // For tests and the stats file.
-    bool HasDevices() const { return m_Config && m_Config->adapterPresent; }
-    CMpsseEngine& Engine(int channel) { return m_Channels[channel].engine; }
-    CSimSocket* Socket() { return m_Socket.get(); }
-    OneWireBus& OneWire() { return m_OneWire; }
-    CJtagWiring* JtagPort() { return m_JtagWiring.get(); }
-    _SIMCHANNELREPORT Report(int channel) const;
-    std::string StatsText() const;
-    bool LinkDead() const { return m_LinkDead; }
+    bool HasDevices() const { return m_Chip.HasDevices(); }
+    CMpsseEngine& Engine(int channel) { return m_Chip.Engine(channel); }
+    CSimSocket* Socket() { return m_Chip.Socket(); }
+    OneWireBus& OneWire() { return m_Chip.OneWire(); }
+    CJtagWiring* JtagPort() { return m_Chip.JtagPort(); }
+    _SIMCHANNELREPORT Report(int channel) const { return m_Chip.Report(channel); }
+    std::string StatsText() const { return m_Chip.StatsText(); }
+    bool LinkDead() const { return m_Chip.LinkDead(); }
 
 private:
     struct Channel {
-        explicit Channel(CPinTarget* target) : engine(target) {}
-        CMpsseEngine engine;
         std::string serial;
         std::string description;
         DWORD locId = 0;
@@ -89,7 +74,6 @@ private:
         ULONG readTimeout = 0, writeTimeout = 0;
         UCHAR latency = 16;
         UCHAR eventChar = 0, eventEnabled = 0, errorChar = 0, errorEnabled = 0;
-        _SIMCHANNELSTATS stats;
     };
 
     // Finds the channel of a handle: FT_OK, FT_INVALID_HANDLE or FT_DEVICE_NOT_OPENED.
@@ -100,32 +84,14 @@ private:
     static FT_HANDLE HandleOf(uint64_t generation, int index);
     static void DropQueued(Channel& c);  // forgets the bytes waiting for FT_Read
     size_t Queued(const Channel& c) const { return c.rx.size() - c.rxHead; }
-    void WriteStats();
-    static char Letter(int index) { return static_cast<char>('A' + index); }
-    char LetterOf(const Channel& c) const { return Letter(static_cast<int>(&c - m_Channels.data())); }
+    int IndexOf(const Channel& c) const { return static_cast<int>(&c - m_Channels.data()); }
 
     std::mutex m_Mutex;
-    std::unique_ptr<_SIMCONFIG> m_Config;
-    _SIMFILES m_Files;
-    CSimTrace m_Trace;
-
-    OneWireBus m_OneWire;
-    std::unique_ptr<Ds2482> m_Bridge;
-    std::unique_ptr<I2cBus> m_I2c;
-    std::unique_ptr<CSimSocket> m_Socket;
-    std::unique_ptr<CBridgeWiring> m_BridgeWiring;
-    std::unique_ptr<CJtagWiring> m_JtagWiring;
+    CSimChip m_Chip;
     std::vector<Channel> m_Channels;
 
     uint64_t m_Generation = 0;
     std::vector<uint8_t> m_IssuedTo;  // channel of each generation handed out (generation 1 first)
-    uint64_t m_Writes = 0;  // FT_Write calls on either channel: the link is one USB device
-    bool m_LinkDead = false;
-    std::vector<uint8_t> m_Scratch;
 };
-
-// The board file the process-wide adapter loads when QBXSIM_BOARD is not set:
-// examples/boards/healthy.json beside libqbxsim.so, else in the source tree.
-std::string DefaultBoardFile();
 
 }  // namespace qbxsim

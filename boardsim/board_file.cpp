@@ -1,12 +1,8 @@
 #include "board_file.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-
 #include <nlohmann/json.hpp>
 
+#include "files.h"
 #include "platform.h"
 
 namespace qbxsim {
@@ -131,13 +127,15 @@ public:
 
         if (root.contains("adapter")) {
             const json& a = root["adapter"];
-            CheckKeys(a, "adapter", {"present", "fail_after_writes", "mute_after_writes"});
+            CheckKeys(a, "adapter", {"present", "fail_after_writes", "mute_after_writes", "usb"});
             if (a.contains("present"))
                 config->adapterPresent = GetBool(a["present"], "adapter.present");
             if (a.contains("fail_after_writes"))
                 config->failAfterWrites = GetCount(a["fail_after_writes"], "adapter.fail_after_writes");
             if (a.contains("mute_after_writes"))
                 config->muteAfterWrites = GetCount(a["mute_after_writes"], "adapter.mute_after_writes");
+            if (a.contains("usb"))
+                ParseUsb(a["usb"], config->usb);
         }
         if (root.contains("bridge")) {
             const json& b = root["bridge"];
@@ -164,6 +162,47 @@ public:
     }
 
 private:
+    static void ParseUsb(const json& u, _SIMUSBCONFIG& usb)
+    {
+        CheckKeys(u, "adapter.usb", {"serial_number", "permission_denied", "interfaces_in_use", "kernel_driver", "adapters"});
+        if (u.contains("serial_number")) {
+            const json& s = u["serial_number"];
+            const char* shape = "must be null (no serial number) or 1 to 15 letters and digits";
+            if (s.is_null()) {
+                usb.serialNumber.reset();
+            } else {
+                if (!s.is_string())
+                    Fail("adapter.usb.serial_number", shape);
+                const std::string text = s.get<std::string>();
+                bool plain = !text.empty() && text.size() <= 15;
+                for (char ch : text)
+                    plain = plain && ((ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z'));
+                if (!plain)
+                    Fail("adapter.usb.serial_number", shape);
+                usb.serialNumber = text;
+            }
+        }
+        if (u.contains("permission_denied"))
+            usb.permissionDenied = GetBool(u["permission_denied"], "adapter.usb.permission_denied");
+        if (u.contains("kernel_driver"))
+            usb.kernelDriver = GetBool(u["kernel_driver"], "adapter.usb.kernel_driver");
+        if (u.contains("adapters"))
+            usb.adapters = static_cast<int>(GetInteger(u["adapters"], "adapter.usb.adapters", 1, kMaxUsbAdapters,
+                                                       "a whole number from 1 to 4"));
+        if (u.contains("interfaces_in_use")) {
+            const json& list = u["interfaces_in_use"];
+            const char* shape = "must be an array of interface letters, \"A\" and/or \"B\"";
+            if (!list.is_array())
+                Fail("adapter.usb.interfaces_in_use", shape);
+            for (size_t i = 0; i < list.size(); ++i) {
+                const json& letter = list[i];
+                if (!letter.is_string() || (letter != "A" && letter != "B"))
+                    Fail(Index("adapter.usb.interfaces_in_use", i), shape);
+                usb.interfaceInUse[letter == "A" ? 0 : 1] = true;
+            }
+        }
+    }
+
     void ReadBsdlFile(const json& j, _SIMCONFIG& config)
     {
         if (!j.is_string() || j.get<std::string>().empty())
@@ -341,15 +380,13 @@ std::unique_ptr<_SIMCONFIG> ParseBoardFile(const std::string& text, const std::s
 
 std::unique_ptr<_SIMCONFIG> LoadBoardFile(const std::string& path, std::string* error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const platform::InputFile file = platform::ReadInputFile(path);
+    if (!file.ok) {
         if (error)
-            *error = "board file " + path + ": cannot read it (" + std::strerror(errno) + ")";
+            *error = "board file " + path + ": cannot read it (" + file.why + ")";
         return nullptr;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ParseBoardFile(text.str(), path, error);
+    return ParseBoardFile(file.content, path, error);
 }
 
 }  // namespace qbxsim

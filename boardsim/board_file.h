@@ -3,7 +3,9 @@
 //
 //   {
 //     "bsdl": "a3pe3000.bsd",
-//     "adapter": {"present": true, "fail_after_writes": null, "mute_after_writes": null},
+//     "adapter": {"present": true, "fail_after_writes": null, "mute_after_writes": null,
+//                 "usb": {"serial_number": "FTQBXSIM", "permission_denied": false, "interfaces_in_use": [],
+//                         "kernel_driver": false, "adapters": 1}},
 //     "bridge": {"present": true, "busy_reads": 1, "stuck_busy": false},
 //     "boards": [{"name": "healthy", "chain_address": 1, "idcodes": ["0x3E74E1CF", ...],
 //                 "pull": 1, "nets": [["0:A12", "1:B3"], ["1:$DATA7", "2:AA14"]],
@@ -31,6 +33,16 @@
 
 namespace qbxsim {
 
+// How the adapter sits on the USB bus; only the simulated USB device (usbsim/) uses these.
+struct _SIMUSBCONFIG {
+    std::optional<std::string> serialNumber = std::string("FTQBXSIM");  // null: the chip has none
+    bool permissionDenied = false;  // opening the device is refused (no udev rule)
+    bool interfaceInUse[2] = {};    // interface A / B claimed by another program
+    bool kernelDriver = false;      // the kernel's serial driver holds both interfaces until detached
+    int adapters = 1;               // identical adapters on the bus
+};
+inline constexpr int kMaxUsbAdapters = 4;
+
 struct _SIMCONFIG {
     std::string path;      // the board file
     std::string bsdlPath;  // the BSDL file, resolved against the board file's folder
@@ -38,6 +50,7 @@ struct _SIMCONFIG {
     bool adapterPresent = true;
     std::optional<uint64_t> failAfterWrites;
     std::optional<uint64_t> muteAfterWrites;
+    _SIMUSBCONFIG usb;
     bool bridgePresent = true;
     Ds2482Config bridge;
     std::vector<_SIMBOARDSPEC> boards;

@@ -10,7 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "usbwire_host_support.h"
+#include "sim_host.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "onewire_rom.h"
 #include "platform.h"
 #include "test_files.h"
-#include "usbwire_host_support.h"
+#include "sim_host.h"
 
 namespace qbxsim {
 namespace {

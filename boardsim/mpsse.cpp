@@ -129,6 +129,7 @@ double CMpsseEngine::ClockHz() const
 
 void CMpsseEngine::Write(const uint8_t* data, size_t size, std::vector<uint8_t>& reply)
 {
+    m_SendImmediateAt = kNoSendImmediate;
     if (!m_Mpsse || m_Stalled || size == 0)
         return;
     if (m_Target)
@@ -321,7 +322,7 @@ void CMpsseEngine::Execute(const uint8_t* cmd, std::vector<uint8_t>& reply)
         m_Divisor = static_cast<uint16_t>(cmd[1] | (cmd[2] << 8));
         UpdateBitSeconds();
         break;
-    case 0x87: break;  // replies are queued at once anyway
+    case 0x87: m_SendImmediateAt = reply.size(); break;
     case 0x88:         // wait until GPIOL1 is high / low
     case 0x89: {
         bool high = (ReadLow() & kPinGpiol1) != 0;

@@ -87,6 +87,10 @@ public:
     // nothing more until a reset or purge.
     bool Stalled() const { return m_Stalled; }
     size_t PartialBytes() const { return m_Partial.size(); }
+    // The size the reply had when the last send-immediate (0x87) of the latest Write ran, or
+    // kNoSendImmediate: the chip sends the reply bytes before that point to the host at once.
+    static constexpr size_t kNoSendImmediate = static_cast<size_t>(-1);
+    size_t SendImmediateAt() const { return m_SendImmediateAt; }
 
     // 0xFA and the opcode answer a command the chip does not know.
     static bool IsBadOpcode(uint8_t op);
@@ -112,6 +116,7 @@ private:
     bool m_ThreePhase = false;
     bool m_Adaptive = false;
     bool m_Loopback = false;
+    size_t m_SendImmediateAt = kNoSendImmediate;
     uint64_t m_Clocks = 0;
     double m_ClockSeconds = 0;
     double m_BitSeconds = 0;  // one clock period at the current rate, three-phase included

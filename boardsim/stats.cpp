@@ -22,6 +22,8 @@ nlohmann::ordered_json ChannelJson(const _SIMCHANNELREPORT& r)
     j["onewire_resets"] = r.oneWireResets;
     j["onewire_bytes"] = r.oneWireBytes;
     j["modelled_seconds"] = r.ModelledSeconds();
+    for (const auto& [name, value] : r.usbTransfers)
+        j["usb"][name] = value;
     return j;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace qbxsim {
 
@@ -51,6 +53,8 @@ struct _SIMCHANNELREPORT {
     uint64_t oneWireResets = 0;
     uint64_t oneWireBytes = 0;
     double oneWireSeconds = 0;    // reset and slot times at standard speed
+    // Counters only the USB device front keeps (its transfers), written as the channel's "usb".
+    std::vector<std::pair<std::string, uint64_t>> usbTransfers;
 
     double ModelledSeconds() const
     {
@@ -61,7 +65,8 @@ struct _SIMCHANNELREPORT {
 // The stats file: {"channels": {"A": {...}, "B": {...}}, "usb_round_trip_seconds": ...,
 // "modelled_seconds": ...}; each channel lists writes, reads, bytes_written, bytes_read,
 // transactions, tck_clocks, i2c_bytes, onewire_resets, onewire_bytes and its own
-// modelled_seconds; the top-level modelled_seconds is their sum.
+// modelled_seconds (and "usb", the USB device front's transfer counters); the top-level
+// modelled_seconds is their sum.
 std::string StatsJson(const _SIMCHANNELREPORT& a, const _SIMCHANNELREPORT& b);
 
 // The trace file: one line per FT_Write or FT_Read, "<channel> W|R <bytes in hex>\r\n", e.g.

@@ -3,8 +3,8 @@
 // Beyond the plain reading rules the reader guards against files it cannot use:
 // - a section whose pattern is not found is skipped (no ports, no package pins, no cells) and
 //   recorded in missingSections, so that the station and qbx-inspect can say so;
-// - files above kMaxBsdlFileSize are refused, and a boundary length above kMaxBoundaryLength
-//   counts as not found, so neither can exhaust memory;
+// - anything but a regular file, and files above kMaxBsdlFileSize, are refused, and a boundary
+//   length above kMaxBoundaryLength counts as not found, so neither can exhaust memory;
 // - cells and control cells outside the images set or clear no bit;
 // - an output cell listed with four fields has no control cell: ctrlCell and disable stay -1
 //   and no control bit is set;
@@ -12,14 +12,13 @@
 // - package pins may have several row letters (BGA rows past Z: "AA12"); see PinRow.
 #include "bsdl.h"
 
-#include <sys/stat.h>
-
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
 
+#include "files.h"
 #include "pattern.h"
 
 namespace {
@@ -504,43 +503,6 @@ void ReadBoundaryRegister(const char* text, _BSDLDATA& data, const PinIndex& ind
     }
 }
 
-// ---- files ------------------------------------------------------------------------------------
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-
-// Reads the whole file; false when it cannot be opened or read in full, or is too large.
-bool ReadWholeFile(const char* path, std::string& content)
-{
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "rb"));
-    if (!file)
-        return false;
-    content.clear();
-    struct stat st {};
-    if (fstat(fileno(file.get()), &st) == 0 && S_ISREG(st.st_mode)) {
-        if (st.st_size > kMaxBsdlFileSize)
-            return false;
-        // The length the file says it has must be read in full.
-        content.resize(static_cast<size_t>(st.st_size));
-        if (std::fread(content.data(), 1, content.size(), file.get()) != content.size())
-            return false;
-    }
-    // Whatever follows (a file that grew, or one that is not a regular file) is read in chunks.
-    char buffer[65536];
-    for (;;) {
-        size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-        if (got > 0) {
-            if (static_cast<long long>(content.size() + got) > kMaxBsdlFileSize)
-                return false;
-            content.append(buffer, got);
-        }
-        if (got < sizeof buffer)
-            break;
-    }
-    return std::ferror(file.get()) == 0;
-}
-
 }  // namespace
 
 // ---- public operations ------------------------------------------------------------------------
@@ -594,15 +556,18 @@ void ReadBsdlText(const char* text, _BSDLDATA& data)
     data.missingSections = missing;
 }
 
-int ReadBsdl(const char* path, _BSDLDATA& data)
+int ReadBsdl(const char* path, _BSDLDATA& data, std::string* why)
 {
     if (path == nullptr)
         return 0;
-    std::string content;
-    if (!ReadWholeFile(path, content))
+    platform::InputFile file = platform::ReadInputFile(path, kMaxBsdlFileSize);
+    if (!file.ok) {
+        if (why)
+            *why = file.missing ? "" : file.why;
         return 0;
+    }
     // The text ends at the file's first NUL byte, if it has one (c_str adds the final NUL).
-    ReadBsdlText(content.c_str(), data);
+    ReadBsdlText(file.content.c_str(), data);
     return 1;
 }
 

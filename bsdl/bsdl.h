@@ -41,9 +41,11 @@ struct _BSDLDATA {
 enum { FIND_BY_NAME = 0, FIND_BY_PIN = 1 };
 
 // Reads the BSDL file at path into data (which should be empty). Returns 1 when the file was read
-// and scanned, 0 when it cannot be opened or read in full (data is then unchanged). A section
-// that is not found is skipped and recorded in data.missingSections.
-int ReadBsdl(const char* path, _BSDLDATA& data);
+// and scanned, 0 when it cannot be used (data is then unchanged): why, when given, then says why
+// ("" when there is no such file; else the system's error text, or what the path names instead of
+// a regular file, or that it is too large). A section that is not found is skipped and recorded
+// in data.missingSections.
+int ReadBsdl(const char* path, _BSDLDATA& data, std::string* why = nullptr);
 
 // The scanning half of ReadBsdl, for text already in memory (NUL-terminated; a NUL ends it, as
 // it ends a file's text): finds and reads the four sections into data. Used by ReadBsdl and by
@@ -52,7 +54,7 @@ void ReadBsdlText(const char* text, _BSDLDATA& data);
 
 // Files larger than this are not read (ReadBsdl returns 0): no BSDL file comes near it, and it
 // keeps a wrong or hostile file from exhausting memory.
-constexpr long long kMaxBsdlFileSize = 64LL * 1024 * 1024;
+constexpr uint64_t kMaxBsdlFileSize = uint64_t{64} << 20;
 
 // Looks a port up: FIND_BY_NAME by exact name, FIND_BY_PIN by package pin ("B12", "AA3", or a
 // plain number, which matches the number whatever the row). Returns the first match in table

@@ -38,11 +38,12 @@ function(qbx_add_benchmark name)
     QBX_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
 endfunction()
 
-# qbx_add_fuzzer(NAME SOURCES a.cpp ... LIBS lib ...)
+# qbx_add_fuzzer(NAME SOURCES a.cpp ... LIBS lib ... [SEEDS folder])
 # A libFuzzer target (clang only, QBX_FUZZ=ON). The same entry point is also linked into a small
-# driver that replays files, so the normal build checks that the target compiles.
+# driver that replays files, so the normal build checks that the target compiles; the seed files
+# of SEEDS (the fuzzer's starting corpus) are replayed as a test of the suite.
 function(qbx_add_fuzzer name)
-  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(F "" "SEEDS" "SOURCES;LIBS" ${ARGN})
   if(QBX_FUZZ)
     add_executable(${name} ${F_SOURCES})
     target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
@@ -51,6 +52,10 @@ function(qbx_add_fuzzer name)
   else()
     add_executable(${name}_replay ${F_SOURCES} ${CMAKE_SOURCE_DIR}/cmake/fuzz_replay_main.cpp)
     target_link_libraries(${name}_replay PRIVATE ${F_LIBS})
+    if(QBX_TESTS AND F_SEEDS)
+      file(GLOB seeds CONFIGURE_DEPENDS "${F_SEEDS}/*")
+      add_test(NAME ${name}.seeds COMMAND ${name}_replay ${seeds})
+    endif()
   endif()
 endfunction()
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 namespace d2xxftdi {
@@ -12,6 +13,20 @@ namespace {
 
 // Channel serial numbers and descriptions end in the channel's letter.
 char ChannelLetter(int channel) { return static_cast<char>('A' + channel); }
+
+// "USB bus 001 device 005", as lsusb numbers them.
+std::string Where(const UsbDevice& device)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "USB bus %03u device %03u", device.bus, device.address);
+    return text;
+}
+
+// "FT80197L on USB bus 001 device 005", or "no serial number on ..." for a chip without one.
+std::string SerialAndWhere(const UsbDevice& device)
+{
+    return (device.serial.empty() ? std::string("no serial number") : device.serial) + " on " + Where(device);
+}
 
 bool ValidTransferSize(ULONG size) { return size >= 64 && size <= 65536 && size % 64 == 0; }
 
@@ -139,6 +154,42 @@ FT_HANDLE CFtdiDriver::HandleOf(const ChannelRecord& record)
     return nullptr;
 }
 
+void CFtdiDriver::Notice(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_NoticeMutex);
+    if (!m_Noticed.insert(text).second)
+        return;
+    std::fprintf(stderr, "d2xx-ftdi: %s\r\n", text.c_str());
+    std::fflush(stderr);
+}
+
+void CFtdiDriver::NoticeProblem(UsbProblem problem, const UsbDevice& device, int channel)
+{
+    if (problem == UsbProblem::NoPermission) {
+        char id[16];
+        std::snprintf(id, sizeof id, "%04x:%04x", device.vendor, device.product);
+        Notice(std::string("no permission to open the FTDI chip ") + id + " on " + Where(device) +
+               ": install the udev rule " + kUdevRule +
+               " (cmake --install puts it in place), reload the rules with \"udevadm control --reload-rules && "
+               "udevadm trigger\" and plug the adapter in again");
+    } else if (problem == UsbProblem::InUse && channel >= 0) {
+        Notice(std::string("channel ") + ChannelLetter(channel) + " of \"" + device.description + "\" on " +
+               Where(device) + " is in use by another program");
+    }
+}
+
+bool CFtdiDriver::ListChips(std::vector<UsbDevice>& devices)
+{
+    if (m_Bus.List(devices) < 0) {
+        devices.clear();
+        return false;
+    }
+    for (const UsbDevice& device : devices)
+        if (!device.stringsRead)
+            NoticeProblem(device.problem, device, -1);
+    return true;
+}
+
 size_t CFtdiDriver::OpenCount()
 {
     std::lock_guard<std::mutex> lock(m_Mutex);
@@ -152,10 +203,7 @@ FT_STATUS CFtdiDriver::CreateDeviceInfoList(LPDWORD count)
     if (count == nullptr)
         return FT_INVALID_PARAMETER;
     std::vector<UsbDevice> devices;
-    if (m_Bus.List(devices) < 0) {
-        // No USB access at all: an empty list, as with no adapter attached.
-        devices.clear();
-    }
+    ListChips(devices);  // without USB access at all: an empty list, as with no adapter attached
     std::lock_guard<std::mutex> lock(m_Mutex);
     m_Records = FormRecords(devices);
     *count = static_cast<DWORD>(m_Records.size());
@@ -185,7 +233,7 @@ FT_STATUS CFtdiDriver::OpenEx(PVOID argument, DWORD flags, FT_HANDLE* handle)
         return FT_INVALID_PARAMETER;
 
     std::vector<UsbDevice> devices;
-    if (m_Bus.List(devices) < 0)
+    if (!ListChips(devices))
         return FT_DEVICE_NOT_FOUND;
     std::vector<ChannelRecord> records = FormRecords(devices);
 
@@ -238,13 +286,28 @@ FT_STATUS CFtdiDriver::OpenEx(PVOID argument, DWORD flags, FT_HANDLE* handle)
     }
     if (match == nullptr)
         return FT_DEVICE_NOT_FOUND;
+    // Another chip that answers to the same description: refuse to guess which adapter is meant.
+    std::string others;
+    for (const ChannelRecord& record : records) {
+        const UsbDevice& chip = record.device;
+        if (record.channel == 0 && !record.busy && chip.description == match->device.description &&
+            (chip.bus != match->device.bus || chip.address != match->device.address))
+            others += ", " + SerialAndWhere(chip);
+    }
+    if (!others.empty()) {
+        Notice("more than one adapter \"" + match->device.description + "\" is present (" +
+               SerialAndWhere(match->device) + others + "): none of them is opened; unplug all but one");
+        return FT_DEVICE_NOT_OPENED;
+    }
 
     std::lock_guard<std::mutex> lock(m_Mutex);
     if (HandleOf(*match) != nullptr)
         return FT_DEVICE_NOT_OPENED;  // already open here
     std::unique_ptr<IFtdiChannel> usb = m_Bus.Open(match->device, match->channel);
-    if (!usb)
+    if (!usb) {
+        NoticeProblem(m_Bus.LastOpenProblem(), match->device, match->channel);
         return FT_DEVICE_NOT_OPENED;
+    }
     auto channel = std::make_shared<Channel>();
     channel->usb = std::move(usb);
     channel->record = *match;
@@ -383,11 +446,12 @@ FT_STATUS CFtdiDriver::SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs
     if (!channel)
         return FT_INVALID_HANDLE;
     channel->readTimeoutMs = readMs;
-    // libusb takes 0 as "no limit": keep a limit on each single transfer.
-    auto transferLimit = [](ULONG ms) {
-        return static_cast<int>(ms == 0 ? kDefaultTimeoutMs : std::min<ULONG>(ms, INT_MAX));
-    };
-    channel->usb->SetUsbTimeouts(transferLimit(readMs), transferLimit(writeMs));
+    // FT_Read keeps the read time-out itself. A single USB read transfer must outlast the chip's
+    // latency timer (up to 255 ms), after which an idle chip answers with status bytes only: with
+    // a shorter limit a poll of an idle chip would fail instead of finding nothing. libusb takes 0
+    // as "no limit": keep a limit on the writes too.
+    const int writeLimit = static_cast<int>(writeMs == 0 ? kDefaultTimeoutMs : std::min<ULONG>(writeMs, INT_MAX));
+    channel->usb->SetUsbTimeouts(static_cast<int>(kDefaultTimeoutMs), writeLimit);
     return FT_OK;
 }
 

@@ -2,6 +2,10 @@
 // the description and serial number formed as the vendor driver forms them, opens a channel by
 // its serial number (or description, or location), and emulates the driver's receive queue: every
 // FT_GetQueueStatus polls the chip into a FIFO of its own and reports what has arrived.
+// Unlike the vendor's driver it opens no channel of a chip while another chip with the same
+// description is present: a station with two identical adapters cannot tell which one holds the
+// board. Why a chip cannot be used (no permission, an interface in use, two identical adapters)
+// goes to standard error, one line the first time.
 #pragma once
 
 #include "d2xx.h"
@@ -11,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -51,6 +56,7 @@ class CFtdiDriver {
 public:
     static constexpr uint32_t kPollSize = 4096;            // bytes asked of the chip per poll
     static constexpr uint32_t kDefaultTimeoutMs = 5000;    // read/write limit when set to 0
+    static constexpr const char* kUdevRule = "60-qbx-ft2232h.rules";
 
     explicit CFtdiDriver(IFtdiBus& bus) : m_Bus(bus) {}
     CFtdiDriver(const CFtdiDriver&) = delete;
@@ -100,11 +106,19 @@ private:
     };
     LockedChannel Lock(FT_HANDLE handle);
     FT_HANDLE HandleOf(const ChannelRecord& record);
+    // Lists the chips (false when the USB side cannot be asked) and says once why a chip could
+    // not be asked for its strings.
+    bool ListChips(std::vector<UsbDevice>& devices);
+    // One line on standard error, "d2xx-ftdi: <text>", the first time only.
+    void Notice(const std::string& text);
+    void NoticeProblem(UsbProblem problem, const UsbDevice& device, int channel);
 
     IFtdiBus& m_Bus;
     std::mutex m_Mutex;  // guards the two members below
     std::vector<ChannelRecord> m_Records;  // the list of the last FT_CreateDeviceInfoList
     std::map<FT_HANDLE, std::shared_ptr<Channel>> m_Open;
+    std::mutex m_NoticeMutex;
+    std::set<std::string> m_Noticed;
 };
 
 }  // namespace d2xxftdi

@@ -354,9 +354,10 @@ TEST_F(FtdiDriverTest, SettingsMapOntoTheChannelAndResetsDropQueuedBytes)
     ASSERT_EQ(driver.SetBitMode(handle, 0x00, 0x02), FT_OK);
     EXPECT_EQ(usb.calls, (Strings{"reset", "readchunk 65536", "writechunk 65536", "event 0 0", "error 0 0",
                                    "latency 16", "bitmode 0 0", "bitmode 0 2"}));
-    // libusb would take 0 as "no limit": every transfer keeps one.
+    // libusb would take 0 as "no limit": every transfer keeps one. Read transfers keep the default,
+    // longer than any latency timer; FT_Read keeps the read time-out itself.
     ASSERT_EQ(driver.SetTimeouts(handle, 0, 5000), FT_OK);
     EXPECT_EQ(std::make_pair(usb.readMs, usb.writeMs), std::make_pair(5000, 5000));
-    ASSERT_EQ(driver.SetTimeouts(handle, 300, 700), FT_OK);
-    EXPECT_EQ(std::make_pair(usb.readMs, usb.writeMs), std::make_pair(300, 700));
+    ASSERT_EQ(driver.SetTimeouts(handle, 3, 700), FT_OK);
+    EXPECT_EQ(std::make_pair(usb.readMs, usb.writeMs), std::make_pair(5000, 700));
 }

@@ -10,6 +10,14 @@
 
 namespace d2xxftdi {
 
+// Why a chip could not be asked for its strings, or a channel could not be opened.
+enum class UsbProblem {
+    None,
+    NoPermission,  // the device node is not accessible to this user (no udev rule)
+    InUse,         // another program (or a kernel driver that would not let go) holds the interface
+    Other,
+};
+
 // One FTDI chip on the USB bus.
 struct UsbDevice {
     uint8_t bus = 0;
@@ -21,6 +29,7 @@ struct UsbDevice {
     bool stringsRead = false; // false: busy in another program or no permission to open it
     std::string description;  // USB product string
     std::string serial;       // USB serial number string ("" when the chip has none)
+    UsbProblem problem = UsbProblem::None;  // why the strings could not be read
 };
 
 // One opened channel (interface) of a chip. Results follow libftdi: < 0 is an error.
@@ -51,6 +60,8 @@ public:
     // Opens channel (0 = A, 1 = B, ...) of a listed chip, detaching the kernel's serial driver from
     // that interface; null on failure.
     virtual std::unique_ptr<IFtdiChannel> Open(const UsbDevice& device, int channel) = 0;
+    // Why the last Open returned null.
+    virtual UsbProblem LastOpenProblem() const { return UsbProblem::Other; }
 };
 
 // The seam on libftdi1 (libftdi_seam.cpp).

@@ -4,6 +4,9 @@
 #include <ftdi.h>
 #include <libusb.h>
 
+#include <algorithm>
+#include <climits>
+
 namespace d2xxftdi {
 
 namespace {
@@ -26,7 +29,28 @@ public:
     ~LibftdiChannel() override { ftdi_usb_close(m_Context.get()); }
 
     int Reset() override { return ftdi_usb_reset(m_Context.get()); }
-    int Read(uint8_t* buffer, int size) override { return ftdi_read_data(m_Context.get(), buffer, size); }
+    // At most one USB transfer per call. ftdi_read_data goes on reading until a transfer brings no
+    // data, and the chip sends such a transfer only when its latency timer runs out: asked for all
+    // there is, every poll that found data would wait one latency period (16 ms) more. Asked for
+    // one byte, it returns after the first transfer that brought data and keeps the rest in its
+    // buffer, which the second call empties without going to the bus.
+    int Read(uint8_t* buffer, int size) override
+    {
+        if (size <= 0)
+            return 0;
+        int got = ftdi_read_data(m_Context.get(), buffer, 1);
+        if (got <= 0)
+            return got;
+        const int buffered = static_cast<int>(std::min<unsigned>(m_Context->readbuffer_remaining, INT_MAX));
+        const int more = std::min(size - 1, buffered);
+        if (more > 0) {
+            const int rest = ftdi_read_data(m_Context.get(), buffer + 1, more);
+            if (rest < 0)
+                return rest;
+            got += rest;
+        }
+        return got;
+    }
     int Write(const uint8_t* buffer, int size) override { return ftdi_write_data(m_Context.get(), buffer, size); }
     int SetReadChunkSize(unsigned size) override { return ftdi_read_data_set_chunksize(m_Context.get(), size); }
     int SetWriteChunkSize(unsigned size) override { return ftdi_write_data_set_chunksize(m_Context.get(), size); }
@@ -51,6 +75,18 @@ private:
     ContextPtr m_Context;
 };
 
+// Why libusb cannot open the device: NoPermission for a device node this user may not open.
+UsbProblem OpenProblem(libusb_device* device)
+{
+    libusb_device_handle* handle = nullptr;
+    const int result = libusb_open(device, &handle);
+    if (result == 0) {
+        libusb_close(handle);
+        return UsbProblem::Other;
+    }
+    return result == LIBUSB_ERROR_ACCESS ? UsbProblem::NoPermission : UsbProblem::Other;
+}
+
 // Reads one string set of a chip; with a missing string (a chip without serial number, for
 // instance) the others are still read.
 bool ReadStrings(ftdi_context* context, libusb_device* device, UsbDevice& out)
@@ -59,13 +95,19 @@ bool ReadStrings(ftdi_context* context, libusb_device* device, UsbDevice& out)
     char serial[128] = {};
     int result = ftdi_usb_get_strings2(context, device, nullptr, 0, description, sizeof description, serial,
                                        sizeof serial);
+    if (result == -4) {  // libusb could not open it
+        out.problem = OpenProblem(device);
+        return false;
+    }
     if (result == 0) {
         out.description = description;
         out.serial = serial;
         return true;
     }
-    if (result != -9)  // anything but "no serial number" means the chip could not be asked
+    if (result != -9) {  // anything but "no serial number" means the chip could not be asked
+        out.problem = UsbProblem::Other;
         return false;
+    }
     description[0] = '\0';
     if (ftdi_usb_get_strings2(context, device, nullptr, 0, description, sizeof description, nullptr, 0) != 0)
         return false;
@@ -107,6 +149,7 @@ public:
 
     std::unique_ptr<IFtdiChannel> Open(const UsbDevice& device, int channel) override
     {
+        m_LastProblem = UsbProblem::Other;
         if (channel < 0 || channel > 3)
             return nullptr;
         ContextPtr context(ftdi_new());
@@ -123,12 +166,24 @@ public:
             if (libusb_get_bus_number(entry->dev) != device.bus ||
                 libusb_get_device_address(entry->dev) != device.address)
                 continue;
-            if (ftdi_usb_open_dev(context.get(), entry->dev) < 0)
-                return nullptr;
-            return std::make_unique<LibftdiChannel>(std::move(context));
+            const int result = ftdi_usb_open_dev(context.get(), entry->dev);
+            if (result == 0)
+                return std::make_unique<LibftdiChannel>(std::move(context));
+            // -4: libusb could not open it; -5: the interface could not be claimed; -8: the kernel
+            // driver could not be detached for lack of permission.
+            m_LastProblem = result == -5   ? UsbProblem::InUse
+                            : result == -8 ? UsbProblem::NoPermission
+                            : result == -4 ? OpenProblem(entry->dev)
+                                           : UsbProblem::Other;
+            return nullptr;
         }
         return nullptr;
     }
+
+    UsbProblem LastOpenProblem() const override { return m_LastProblem; }
+
+private:
+    UsbProblem m_LastProblem = UsbProblem::Other;
 };
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include "onewire_master.h"
 #include "rom_search.h"
 #include "romid.h"
-#include "supply.h"
 
 namespace {
 
@@ -156,7 +155,7 @@ TEST(OneWireMaster, FindFamilyCopiesUpToRoomFromTheListItHas)
               (std::vector<int>{0x30, 0x3A, 0x32}));
 }
 
-TEST(Formulas, TemperatureVoltagesAndSupply)
+TEST(Formulas, TemperatureAndVoltages)
 {
     // Scratchpad T, COUNT_REMAIN, COUNT_PER_C: 0x0032 with 12 and 16 is 25 - 0.25 + 4/16 = 25.0;
     // 0xFFFF (-0.5) keeps its sign through the shift, so the result stays just below zero.
@@ -172,19 +171,6 @@ TEST(Formulas, TemperatureVoltagesAndSupply)
     EXPECT_NEAR(AdcVolts(0xFFFF, DS2450_WORD_INPUT), 65535.0 * 5.1 / 65536.0, 1e-5);
     EXPECT_FLOAT_EQ(AdcVolts(0x8000, DS2450_WORD_OUTPUT_ON), 2.55f);
     EXPECT_FLOAT_EQ(AdcVolts(0x8000, 0x0000), 1.275f);  // the 2.55 V range
-
-    EXPECT_NEAR(SupplyCurrent(0.44f), 1.0f, 1e-6);
-    EXPECT_FLOAT_EQ(SupplyVin(1.65f), 3.3f);
-    EXPECT_TRUE(VmemFault(1.49f));
-    EXPECT_FALSE(VmemFault(1.5f));
-    EXPECT_EQ((std::vector<int>{PowerFlags(1, false), PowerFlags(1, true), PowerFlags(7, true)}),
-              (std::vector<int>{1, 5, 7}));  // two bits of bus selection
-
-    // A converter's role from channels A and B: B strictly inside (3.0, 3.7), then |A - B| < 0.1.
-    EXPECT_EQ(ClassifyAdc(0.44f, 3.30f), ADC_SENSOR1);
-    EXPECT_EQ(ClassifyAdc(3.25f, 3.30f), ADC_SENSOR2);
-    for (float b : {3.0f, 3.7f, 2.9f, -1.0f})
-        EXPECT_EQ(ClassifyAdc(b, b), ADC_NOT_ASSIGNED) << b;
 }
 
 TEST(SensorSlots, AttachAndClearResetThemAndWithoutMasterEveryOperationFails)

@@ -1,5 +1,5 @@
 // What the station needs from the operating system: millisecond sleeps and ticks, the operator's
-// message box on the console, printf-style strings, paths and crash-safe file writes.
+// message box on the console, printf-style strings and paths (files.h: reading and writing files).
 #pragma once
 
 #include <cstdarg>
@@ -82,7 +82,7 @@ std::string FormatMessageBox(std::string_view text, BoxIcon icon);
 // presses Enter; in a scripted run it does not wait.
 void MessageBox(std::string_view text, BoxIcon icon);
 
-// ---- paths and files ---------------------------------------------------------------------------
+// ---- paths ---------------------------------------------------------------------------------
 
 // folder + "/" + name.
 std::string JoinPath(std::string_view folder, std::string_view name);
@@ -92,11 +92,5 @@ std::string StripTrailingSeparators(std::string_view folder);
 
 // The folder part of a path ("a/b/c.txt" -> "a/b", "c.txt" -> ".").
 std::string DirName(std::string_view path);
-
-// Writes content to path so that a crash never leaves a half-written file: the bytes go to a
-// temporary file in the same folder, are flushed to disk, and the file is renamed over path.
-// Returns false (and leaves path as it was, removing the temporary file) when anything fails;
-// error then says why.
-bool WriteFileAtomically(const std::string& path, std::string_view content, std::string* error = nullptr);
 
 }  // namespace platform

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "test_files.h"
 
 TEST(Clock, FakeClockMakesTimeOutsInstantAndIntervalsSurviveTheWrap)
@@ -48,19 +46,4 @@ TEST(Paths, JoinStripAndDirName)
         EXPECT_EQ(platform::StripTrailingSeparators(folder), stripped) << folder;
     for (auto [path, dir] : {std::pair{"a/b/c.txt", "a/b"}, {"c.txt", "."}, {"/c.txt", "/"}})
         EXPECT_EQ(platform::DirName(path), dir) << path;
-}
-
-TEST(AtomicWrite, ReplacesTheFileLeavingNoTemporaryOrFailsCleanly)
-{
-    qbxtest::TempDir dir;
-    const std::string target = dir.File("report.txt");
-    qbxtest::WriteFile(target, "old");
-    const std::string content("line 1\r\nline\0 2\r\n", 17);
-    ASSERT_TRUE(platform::WriteFileAtomically(target, content));
-    EXPECT_EQ(qbxtest::ReadFile(target), content);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
-
-    std::string error;
-    EXPECT_FALSE(platform::WriteFileAtomically(dir.File("nope/r.txt"), "x", &error));
-    EXPECT_NE(error.find("temporary"), std::string::npos) << error;
 }

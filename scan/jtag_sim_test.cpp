@@ -12,6 +12,7 @@
 #include "onewire_master.h"
 #include "platform.h"
 #include "proasic3.h"
+#include "qbx_board.h"
 #include "sim_board.h"
 #include "usbwire.h"
 
@@ -20,7 +21,7 @@ using nlohmann::json;
 
 namespace {
 
-constexpr uint32_t kHealthy = CProAsic3::kIdCode;
+constexpr uint32_t kHealthy = kQbxBoard.fpgaIdCode;
 
 // Distinct valid identification codes (bit 0 set), one per FPGA.
 uint32_t DistinctCode(int fpga)
@@ -36,17 +37,8 @@ json CodeList(const std::vector<uint32_t>& codes)
     return list;
 }
 
-bool CellBit(const std::array<uint8_t, 303>& image, int cell)
-{
-    return ((image[static_cast<size_t>(cell) / 8] >> (cell % 8)) & 1) != 0;
-}
-
-void SetCell(std::array<uint8_t, 303>& image, int cell, bool value)
-{
-    const auto bit = static_cast<uint8_t>(1u << (cell % 8));
-    uint8_t& byte = image[static_cast<size_t>(cell) / 8];
-    byte = static_cast<uint8_t>(value ? byte | bit : byte & ~bit);
-}
+bool CellBit(const std::array<uint8_t, 303>& image, int cell) { return GetCell(image.data(), cell) != 0; }
+void SetCell(std::array<uint8_t, 303>& image, int cell, bool value) { ::SetCell(image.data(), cell, value ? 1 : 0); }
 
 // A simulated board, powered, its JTAG switch on, both channels open, and FPGA models linked as the
 // board model links them: FPGA 7 first in the list (nearest the adapter's TDO), FPGA 0 last.

@@ -28,9 +28,6 @@ public:
     static constexpr uint32_t kSamplePreload = 0x01;
     static constexpr uint32_t kIdcodeInstruction = 0x0F;
     static constexpr uint32_t kBypass = 0xFF;
-    // The identification code of a healthy device, and the name the station prints for it.
-    static constexpr uint32_t kIdCode = 0x3E74E1CF;
-    static constexpr const char* kDeviceName = "A3PE3000";
 
     // Every buffer zeroed, in BYPASS.
     CProAsic3();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "proasic3.h"
+#include "qbx_board.h"
 
 namespace {
 
@@ -92,7 +93,7 @@ TEST(ProAsic3, IdcodeSelectsTheIdentificationWordAndEveryOtherTypeBypass)
     const uint8_t captured[4] = {0xCF, 0xE1, 0x74, 0x3E};
     std::copy_n(captured, 4, device.m_Shift);
     device.MergeCapture();
-    EXPECT_EQ(device.m_IdCode, CProAsic3::kIdCode);
+    EXPECT_EQ(device.m_IdCode, kQbxBoard.fpgaIdCode);
 
     for (int type : {3, 14, 15, 16, -1}) {
         for (bool preload : {false, true}) {

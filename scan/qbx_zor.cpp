@@ -4,28 +4,14 @@
 #include <cstring>
 
 #include "error_report.h"
+#include "files.h"
 #include "platform.h"
-#include "supply.h"
 
 namespace {
 
 bool CellInRegister(int cell)
 {
     return cell >= 0 && cell < BSR_CELLS;
-}
-
-int GetCell(const uint8_t* image, int cell)
-{
-    return (image[cell / 8] >> (cell % 8)) & 1;
-}
-
-void SetCell(uint8_t* image, int cell, int value)
-{
-    const auto bit = static_cast<uint8_t>(1u << (cell % 8));
-    if (value != 0)
-        image[cell / 8] |= bit;
-    else
-        image[cell / 8] &= static_cast<uint8_t>(~bit);
 }
 
 // The control-cell value that enables a pin's output.
@@ -82,10 +68,10 @@ void DrivePin(uint8_t* image, const _PINDESC& desc, int value)
 
 }  // namespace
 
-int CQbx_zor::LoadBsdl(const char* path)
+int CQbx_zor::LoadBsdl(const char* path, std::string* why)
 {
     _BSDLDATA data;
-    if (!ReadBsdl(path, data))
+    if (!ReadBsdl(path, data, why))
         return 0;
     for (CProAsic3& fpga : m_Fpga)
         fpga.m_Bsdl = data;
@@ -230,6 +216,7 @@ int CQbx_zor::BindPinValue(const std::string& group, CProAsic3& fpga, int sectio
         }
     } else if (GetCell(used, desc->inCell) == 0) {
         SetCell(used, desc->inCell, 1);
+        ++m_SensedPins;
         for (_VECTOR& vector : fpga.m_Vectors)
             SetCell(vector.image.data(), desc->inCell, value);
         return 1;
@@ -240,12 +227,13 @@ int CQbx_zor::BindPinValue(const std::string& group, CProAsic3& fpga, int sectio
 
 int CQbx_zor::SetLockPll(CProAsic3& fpga, int vector, int value)
 {
-    const _PINDESC* desc = FindPin(fpga.m_Bsdl.pins, FIND_BY_NAME, "LOCKPLL");
+    const _PINDESC* desc = FindPin(fpga.m_Bsdl.pins, FIND_BY_NAME, kBoard.lockPllPort);
+    const std::string port = std::string("$") + kBoard.lockPllPort;
     if (desc == nullptr) {
-        ReportError("Error pin %s not Found\r\n", "$LOCKPLL");
+        ReportError("Error pin %s not Found\r\n", port.c_str());
         return 0;
     }
-    if (!CheckPinCells(*desc, SECTION_DRIVE, "$LOCKPLL"))
+    if (!CheckPinCells(*desc, SECTION_DRIVE, port))
         return 0;
     if (vector < 0 || vector >= static_cast<int>(fpga.m_Vectors.size()))
         return 0;
@@ -256,13 +244,14 @@ int CQbx_zor::SetLockPll(CProAsic3& fpga, int vector, int value)
 int CQbx_zor::WriteLockPllPattern()
 {
     const int n = VectorCount();
-    const int step = std::max(n / 8, 1);
-    // One bit per FPGA; bits above the eighth are never used.
+    const int step = std::max(n / kFpgaCount, 1);
+    // One bit per FPGA, bit k for FPGA k.
+    constexpr unsigned kPatternMask = (1u << kFpgaCount) - 1;
     unsigned pattern = 0;
     int result = 1;
     for (int j = 1; j < n; ++j) {
         if (j % step == 0)
-            pattern = ((pattern << 1) | 1u) & 0xFFu;
+            pattern = ((pattern << 1) | 1u) & kPatternMask;
         for (int k = 0; k < kFpgaCount; ++k) {
             if (!SetLockPll(m_Fpga[k], j, static_cast<int>((pattern >> k) & 1u)))
                 result = 0;
@@ -306,17 +295,24 @@ std::string CQbx_zor::TruthTable() const
     return table;
 }
 
-bool CQbx_zor::WriteTruthTable(const std::string& path) const
+bool CQbx_zor::WriteTruthTable(const std::string& path, std::string* why) const
 {
-    return platform::WriteFileAtomically(path, TruthTable());
+    return platform::WriteFileAtomically(path, TruthTable(), why);
+}
+
+std::string CQbx_zor::VectorsProblem() const
+{
+    if (VectorCount() == 0 || m_SensedPins == 0)
+        return "no vector senses a pin: the file would test nothing and pass every board";
+    return "";
 }
 
 bool CQbx_zor::SwitchJtagOn()
 {
     if (!m_AdcSensor1.IsValid() || !m_AdcSensor2.IsValid())
         return false;
-    m_AdcSensor2.m_Config[1] = DS2450_WORD_INPUT;
-    m_AdcSensor2.m_Config[0] = DS2450_WORD_OUTPUT_ON;
+    m_AdcSensor2.m_Config[kBoard.jtagSwitchInputChannel] = DS2450_WORD_INPUT;
+    m_AdcSensor2.m_Config[kBoard.jtagSwitchChannel] = DS2450_WORD_OUTPUT_ON;
     m_BusSelect = 1;
     return m_AdcSensor2.WriteChannelConfig() == ONEWIRE_OK;
 }
@@ -458,13 +454,13 @@ int CQbx_zor::ReadPower()
     m_Vin = 0.0f;
     m_PowerFlags = 0;
 
-    m_AdcSensor1.m_Config[0] = DS2450_WORD_INPUT;
-    m_AdcSensor1.m_Config[3] = DS2450_WORD_INPUT;
+    m_AdcSensor1.m_Config[kBoard.currentChannel] = DS2450_WORD_INPUT;
+    m_AdcSensor1.m_Config[kBoard.vmemChannel] = DS2450_WORD_INPUT;
     int rc = m_AdcSensor1.WriteChannelConfig();
     if (rc != ONEWIRE_OK)
         return rc;
-    m_AdcSensor2.m_Config[2] = DS2450_WORD_INPUT;
-    m_AdcSensor2.m_Config[3] = DS2450_WORD_INPUT;
+    m_AdcSensor2.m_Config[kBoard.vinChannel] = DS2450_WORD_INPUT;
+    m_AdcSensor2.m_Config[kBoard.vmemFaultChannel] = DS2450_WORD_INPUT;
     if ((rc = m_AdcSensor2.WriteChannelConfig()) != ONEWIRE_OK)
         return rc;
     if ((rc = m_AdcSensor1.Convert()) != ONEWIRE_OK || (rc = m_AdcSensor1.ReadVoltages()) != ONEWIRE_OK)
@@ -472,9 +468,9 @@ int CQbx_zor::ReadPower()
     if ((rc = m_AdcSensor2.Convert()) != ONEWIRE_OK || (rc = m_AdcSensor2.ReadVoltages()) != ONEWIRE_OK)
         return rc;
 
-    m_Current = SupplyCurrent(m_AdcSensor1.m_Volts[0]);
-    m_Vmem = m_AdcSensor1.m_Volts[3];
-    m_Vin = SupplyVin(m_AdcSensor2.m_Volts[2]);
-    m_PowerFlags = PowerFlags(m_BusSelect, VmemFault(m_AdcSensor2.m_Volts[3]));
+    m_Current = kBoard.SupplyCurrent(m_AdcSensor1.m_Volts[kBoard.currentChannel]);
+    m_Vmem = m_AdcSensor1.m_Volts[kBoard.vmemChannel];
+    m_Vin = kBoard.SupplyVin(m_AdcSensor2.m_Volts[kBoard.vinChannel]);
+    m_PowerFlags = _POWERFLAGS{static_cast<unsigned>(m_BusSelect), kBoard.VmemFault(m_AdcSensor2.m_Volts[kBoard.vmemFaultChannel])}.Pack();
     return ONEWIRE_OK;
 }

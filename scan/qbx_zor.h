@@ -1,5 +1,6 @@
-// The model of one QBX board under test: eight ProASIC3 FPGAs in one JTAG chain behind one chain
-// address, the board's thermometer and two A/D converters, and its supply values.
+// The model of one QBX board under test (the board's facts: qbx_board.h): eight ProASIC3 FPGAs in
+// one JTAG chain behind one chain address, the board's thermometer and two A/D converters, and its
+// supply values.
 //
 // The board model binds the pin lines of the vector file to boundary cells of the eight FPGAs
 // (every value of a pin line creates or finds its vector slot in all eight, so the FPGAs always hold
@@ -19,6 +20,7 @@
 #include "ds2450.h"
 #include "jtag_chain.h"
 #include "proasic3.h"
+#include "qbx_board.h"
 #include "vectors.h"
 
 // One claimed cell that read back wrong: the fields of its error line.
@@ -35,7 +37,9 @@ struct _WRONGCELL {
 
 class CQbx_zor final : public CBsrVectors {
 public:
-    static constexpr int kFpgaCount = 8;
+    // The board this model tests.
+    static constexpr const _BOARDDESC& kBoard = kQbxBoard;
+    static constexpr int kFpgaCount = kBoard.fpgaCount;
     // Vectors the model holds at most (each is a 303-byte image in each of the eight FPGAs): far
     // beyond any real test, and a bound that keeps a malformed file from exhausting memory.
     static constexpr int kMaxVectors = 4096;
@@ -51,8 +55,9 @@ public:
     ~CQbx_zor() = default;
 
     // Reads the BSDL file into FPGA 0's description and, when that succeeds, copies it into FPGAs
-    // 1 to 7. 1 read, 0 not (the descriptions are then unchanged).
-    int LoadBsdl(const char* path);
+    // 1 to 7. 1 read, 0 not (the descriptions are then unchanged; why, when given, says why as
+    // ReadBsdl does).
+    int LoadBsdl(const char* path, std::string* why = nullptr);
 
     // Keeps the JTAG handle variable (not a copy of the handle) and the chain address, links the
     // FPGA models into the chain list (FPGA 7 first, FPGA 0 last) and returns each to BYPASS.
@@ -75,11 +80,11 @@ public:
     // take more than kMaxVectors vectors.
     int FindVectorSlot(CProAsic3& fpga, const std::string& group, int position);
 
-    // Drives port LOCKPLL of fpga to value in vector j. 0, with "Error pin $LOCKPLL not Found"
-    // reported, when the port is missing.
+    // Drives the board's LOCKPLL port of fpga to value in vector j. 0, with "Error pin $LOCKPLL not
+    // Found" reported, when the port is missing.
     int SetLockPll(CProAsic3& fpga, int vector, int value);
 
-    // The LOCKPLL pattern of a board's cycle: with n vectors and step = n / 8 (1 when that is 0),
+    // The LOCKPLL pattern of a board's cycle: with n vectors and step = n / kFpgaCount (1 when that is 0),
     // FPGA k's LOCKPLL is driven 1 in every vector j >= (k + 1) * step and 0 in vectors 1 to that;
     // vector 0 is left as the vector file made it. 1 when every SetLockPll succeeded.
     int WriteLockPllPattern();
@@ -89,10 +94,15 @@ public:
     // (output cell claimed), or '?' for a line that claimed neither, whose values show as '-'.
     std::string TruthTable() const;
     // Writes the truth table to path, replacing the file in one step. False when it cannot be
-    // written.
-    bool WriteTruthTable(const std::string& path) const;
+    // written; why, when given, then says why.
+    bool WriteTruthTable(const std::string& path, std::string* why = nullptr) const;
 
-    // Switches the board's JTAG switch on through adcsensor2's channel A output. False when either
+    // Why the vectors read so far would test nothing, or "" when at least one vector compares a
+    // sensed pin. A file without such a vector (empty, comments only, no SENSOR line that binds)
+    // would pass every board, a board with a short included.
+    std::string VectorsProblem() const;
+
+    // Switches the board's JTAG switch on through adcsensor2's switch output. False when either
     // converter slot is empty or the write fails.
     bool SwitchJtagOn();
 
@@ -127,6 +137,9 @@ public:
     // Vectors of FPGA 0 (all FPGAs hold the same number).
     int VectorCount() const { return static_cast<int>(m_Fpga[0].m_Vectors.size()); }
 
+    // SENSOR pins whose input cell a pin line claimed, over all FPGAs.
+    int m_SensedPins = 0;
+
     CDs18s20 m_TempSensor;
     CDs2450 m_AdcSensor1;
     CDs2450 m_AdcSensor2;
@@ -134,7 +147,7 @@ public:
     float m_Current = 0.0f;
     float m_Vmem = 0.0f;
     float m_Vin = 0.0f;
-    uint8_t m_PowerFlags = 0;
+    uint8_t m_PowerFlags = 0;  // _POWERFLAGS packed
     _JTAGCHAIN m_Chain;
     std::array<CProAsic3, kFpgaCount> m_Fpga;
 

@@ -21,17 +21,8 @@ constexpr int kLockOut = 1, kLockCtrl = 2;
 
 using Image = std::array<uint8_t, BSR_BYTES>;
 
-int Cell(const Image& image, int cell)
-{
-    return (image[static_cast<size_t>(cell / 8)] >> (cell % 8)) & 1;
-}
-
-void SetCell(Image& image, int cell, int value)
-{
-    const auto bit = static_cast<uint8_t>(1u << (cell % 8));
-    uint8_t& byte = image[static_cast<size_t>(cell / 8)];
-    byte = static_cast<uint8_t>(value ? byte | bit : byte & ~bit);
-}
+int Cell(const Image& image, int cell) { return GetCell(image.data(), cell); }
+void SetCell(Image& image, int cell, int value) { ::SetCell(image.data(), cell, value); }
 
 // A port of an FPGA's table, for tests that change its description.
 _PINDESC& Port(CProAsic3& fpga, const char* name)
@@ -78,6 +69,28 @@ protected:
 };
 
 }  // namespace
+
+TEST(BoardDescription, SupplyFormulasConverterRolesAndPowerFlags)
+{
+    const _BOARDDESC& board = kQbxBoard;
+    EXPECT_NEAR(board.SupplyCurrent(0.44f), 1.0f, 1e-6);
+    EXPECT_FLOAT_EQ(board.SupplyVin(1.65f), 3.3f);
+    EXPECT_TRUE(board.VmemFault(1.49f));
+    EXPECT_FALSE(board.VmemFault(1.5f));
+    // A converter's role from channels A and B: B strictly inside (3.0, 3.7), then |A - B| < 0.1.
+    EXPECT_EQ(board.ClassifyAdc(0.44f, 3.30f), ADC_SENSOR1);
+    EXPECT_EQ(board.ClassifyAdc(3.25f, 3.30f), ADC_SENSOR2);
+    for (float b : {3.0f, 3.7f, 2.9f, -1.0f})
+        EXPECT_EQ(board.ClassifyAdc(b, b), ADC_NOT_ASSIGNED) << b;
+    // Two bits of bus selection and the fault bit, packed and unpacked by the same code.
+    EXPECT_EQ((std::vector<int>{_POWERFLAGS{1, false}.Pack(), _POWERFLAGS{1, true}.Pack(), _POWERFLAGS{7, true}.Pack()}),
+              (std::vector<int>{1, 5, 7}));
+    for (int flags : {0x00, 0x04, 0xFA, 0xFF}) {
+        const _POWERFLAGS unpacked = _POWERFLAGS::Unpack(static_cast<uint8_t>(flags));
+        EXPECT_EQ(unpacked.bus, static_cast<unsigned>(flags & 3));
+        EXPECT_EQ(unpacked.vmemFault, (flags & 4) != 0);
+    }
+}
 
 TEST_F(BoardModel, TheBsdlGoesIntoEveryFpgaAndTheChainRunsFromFpgaSevenToZero)
 {
@@ -342,6 +355,34 @@ TEST_F(BoardModel, EveryWrongClaimedCellIsReportedWithGroupPositionAndAbsoluteIn
               "Vector 3 (abs=2) NETS ERROR fpga 5 pin:IO_36 (B5) read=1 expected=0\r\n"
               "Vector 3 (abs=2) NETS ERROR fpga 5 pin:IO_36 (AB14) read=1 expected=0\r\n");
     EXPECT_EQ(g_BoardFail, 1);
+}
+
+TEST_F(BoardModel, EveryFpgaAndBothEndsOfTheImageAreCompared)
+{
+    // Claimed cells at both ends of the register in every FPGA: LOCKPLL's input (cell 0, the first
+    // bit of byte 0) and IO_807 (package pin Z8) sensed and driven (cells 2421 to 2423, the last bits
+    // of byte 302).
+    std::string text = "<EDGE>\r\nSENSOR:\r\n";
+    for (int k = 0; k < 8; ++k)
+        text += std::to_string(k) + "-$LOCKPLL 01\r\n" + std::to_string(k) + "-$IO_807 01\r\n";
+    text += "DRIVE:\r\n";
+    for (int k = 0; k < 8; ++k)
+        text += std::to_string(k) + "-$IO_807 01\r\n";
+    ASSERT_EQ(LoadVectors(text + "</EDGE>\r\n"), 1);
+    const std::pair<int, const char*> cells[] = {{0, "LOCKPLL (A1)"}, {2421, "IO_807 (Z8)"}, {2423, "IO_807 (Z8)"}};
+    for (int k = 0; k < 8; ++k) {
+        for (const auto& [cell, pin] : cells) {
+            for (CProAsic3& fpga : m_Board.m_Fpga)
+                fpga.m_Bsr = fpga.m_Vectors[1].image;
+            Image& read = m_Board.m_Fpga[static_cast<size_t>(k)].m_Bsr;
+            SetCell(read, cell, 1 - Cell(read, cell));
+            EXPECT_FALSE(m_Board.CheckVector(1)) << "fpga " << k << " cell " << cell;
+            EXPECT_NE(Reported().find("EDGE ERROR fpga " + std::to_string(k) + " pin:" + pin), std::string::npos)
+                << "fpga " << k << " cell " << cell;
+            CloseErrorFile();
+            OpenErrorFile(m_Dir.File("error.txt").c_str());
+        }
+    }
 }
 
 TEST_F(BoardModel, WithoutBothConvertersNothingIsSwitchedReadOrDriven)

@@ -8,9 +8,10 @@
 #include <unistd.h>
 
 #include "error_report.h"
+#include "i2c_channel.h"
+#include "jtag_chain.h"
 #include "platform.h"
 #include "report.h"
-#include "supply.h"
 #include "test_station.h"
 #include "usbwire.h"
 
@@ -25,23 +26,24 @@ uint64_t Id(const _ROMID& rom)
 
 bool CTestStation::TestBoard()
 {
-    I2C_GPIOWrite(m_I2CHandle, kBoardEnablePin, 0);
+    I2C_GPIOWrite(m_I2CHandle, kBoard.enablePin, 0);
     g_BoardFail = 0;
 
-    if (!m_Input.AskSerial("Install board whith addr=1 and enter serial number (0=exit) ", m_Serial) || m_Serial == 0)
+    const std::string prompt = platform::Format("Install board whith addr=%d and enter serial number (0=exit) ", kBoard.chainAddress);
+    if (!m_Input.AskSerial(prompt.c_str(), m_Serial) || m_Serial == 0)
         return false;
     m_Records.BeginBoard(*this);
 
     OpenErrorFile(m_ErrorFilePath.c_str());
-    I2C_GPIOWrite(m_I2CHandle, kBoardEnablePin, 1);
-    platform::SleepMs(10);
+    I2C_GPIOWrite(m_I2CHandle, kBoard.enablePin, 1);
+    platform::SleepMs(kBoard.powerUpMs);
 
     if (!m_Input.AskCurrent("Insert Board Current (Ampere)= ", m_BoardCurrent)) {
         m_Records.EndBoard(*this, kVerdictEnded, false);
         return false;
     }
-    if (m_BoardCurrent < kMinCurrent || m_BoardCurrent > kMaxCurrent) {
-        std::printf("Invalid Board Current=%.3f (must be from 0.4 to 0.8)\r\n", m_BoardCurrent);
+    if (m_BoardCurrent < kBoard.minCurrent || m_BoardCurrent > kBoard.maxCurrent) {
+        std::printf("Invalid Board Current=%.3f (must be from %g to %g)\r\n", m_BoardCurrent, kBoard.minCurrent, kBoard.maxCurrent);
         m_Records.EndBoard(*this, kVerdictEnded);
         return false;
     }
@@ -91,22 +93,38 @@ bool CTestStation::TestBoard()
             m_ReportPath = WriteReport(values);
         }
     }
+    if (g_BoardFail)
+        CheckAdapterLink();
+    g_ErrorFile.Sync();
     std::fflush(stdout);
     m_Records.EndBoard(*this, g_BoardFail ? kVerdictFail : kVerdictPass);
 
     if (!g_BoardFail)
         ShowSuccessBox(m_ReportPath);
     else
-        ShowFailBox(m_ErrorFilePath);
+        ShowFailBox(m_ErrorFilePath, g_ErrorFile.Failure());
     CloseErrorFile();
     return true;
 }
 
+void CTestStation::CheckAdapterLink()
+{
+    // A failing board's messages may come from a link that died (the adapter unplugged): then
+    // every transfer fails, a plain pin write included. Neither write changes a line: the board
+    // stays enabled and at its chain address.
+    const bool i2cLost = m_I2CHandle != nullptr && I2C_GPIOWrite(m_I2CHandle, kBoard.enablePin, 1) != 1;
+    const bool jtagLost = m_JtagHandle != nullptr && JTAG_Addr(m_JtagHandle, static_cast<uint8_t>(kBoard.chainAddress)) != 1;
+    if (i2cLost && jtagLost)
+        ReportError("USB adapter lost: every transfer to %s and %s fails\r\n", kI2CDescription, kJtagDescription);
+    else if (i2cLost || jtagLost)
+        ReportError("USB adapter lost: every transfer to %s fails\r\n", i2cLost ? kI2CDescription : kJtagDescription);
+}
+
 void CTestStation::FindTemperatureSensor()
 {
-    m_OneWire.FindFamily(DS18S20_FAMILY, m_TempCandidates, kTemperatureRoom);
+    m_OneWire.FindFamily(kBoard.thermometerFamily, m_TempCandidates, kBoard.thermometerRoom);
     for (const _ROMID& candidate : m_TempCandidates) {
-        if (candidate.Family() != DS18S20_FAMILY || !candidate.CrcValid()) {
+        if (candidate.Family() != kBoard.thermometerFamily || !candidate.CrcValid()) {
             ReportError("Error creating sensor DS18S20 %" PRIX64 "\r\n", Id(candidate));
             continue;
         }
@@ -115,32 +133,33 @@ void CTestStation::FindTemperatureSensor()
             bool powered = false;
             if (sensor.ReadPowerSupply(powered) == ONEWIRE_OK && powered) {
                 m_Board.m_TempSensor = sensor;
-                std::printf("QBX %d sensor id %" PRIX64 "\r\n", kBoardAddress, Id(candidate));
+                std::printf("QBX %d sensor id %" PRIX64 "\r\n", kBoard.chainAddress, Id(candidate));
                 break;
             }
             ReportError("Warning Sensor DS18S20 %" PRIX64 " not powered or read error\r\n", Id(candidate));
         }
     }
     if (!m_Board.m_TempSensor.IsValid())
-        ReportError("QBX %d Sensor DS18S20 not found\r\n", kBoardAddress);
+        ReportError("QBX %d Sensor DS18S20 not found\r\n", kBoard.chainAddress);
 }
 
 void CTestStation::PulseAdcOutputC()
 {
-    static const uint8_t kOutputCOn[8] = {0x00, 0x01, 0x00, 0x01, 0x80, 0x01, 0x00, 0x01};
-    static const uint8_t kOutputsOff[8] = {0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01};
+    // Every converter found: the board's pulsed channel's output on, then every output off.
     for (const _ROMID& candidate : m_AdcCandidates) {
         CDs2450 scratch;
         if (!scratch.Attach(&m_OneWire, candidate))
             continue;
-        scratch.WriteMemory(kOutputCOn);
-        scratch.WriteMemory(kOutputsOff);
+        scratch.m_Config[kBoard.pulsedChannel] = DS2450_WORD_OUTPUT_ON;
+        scratch.WriteChannelConfig();
+        scratch.m_Config.fill(DS2450_WORD_INPUT);
+        scratch.WriteChannelConfig();
     }
 }
 
 void CTestStation::FindAdcSensors()
 {
-    m_OneWire.FindFamily(DS2450_FAMILY, m_AdcCandidates, kAdcRoom);
+    m_OneWire.FindFamily(kBoard.converterFamily, m_AdcCandidates, kBoard.converterRoom);
     PulseAdcOutputC();
     for (const _ROMID& candidate : m_AdcCandidates) {
         if (!m_ProbeAdc.Attach(&m_OneWire, candidate)) {
@@ -153,13 +172,13 @@ void CTestStation::FindAdcSensors()
             ReportError("Read/Write error Sensor DS2450 %" PRIX64 "\r\n", Id(candidate));
             continue;
         }
-        switch (ClassifyAdc(m_ProbeAdc.m_Volts[0], m_ProbeAdc.m_Volts[1])) {
+        switch (kBoard.ClassifyAdc(m_ProbeAdc.m_Volts[ADC_CHANNEL_A], m_ProbeAdc.m_Volts[ADC_CHANNEL_B])) {
         case ADC_SENSOR2:
-            std::printf("QBX %d adcsensor2 id %" PRIX64 "\r\n", kBoardAddress, Id(candidate));
+            std::printf("QBX %d adcsensor2 id %" PRIX64 "\r\n", kBoard.chainAddress, Id(candidate));
             m_Board.m_AdcSensor2.Attach(&m_OneWire, candidate);
             break;
         case ADC_SENSOR1:
-            std::printf("QBX %d adcsensor1 id %" PRIX64 "\r\n", kBoardAddress, Id(candidate));
+            std::printf("QBX %d adcsensor1 id %" PRIX64 "\r\n", kBoard.chainAddress, Id(candidate));
             m_Board.m_AdcSensor1.Attach(&m_OneWire, candidate);
             break;
         case ADC_NOT_ASSIGNED:
@@ -172,19 +191,20 @@ void CTestStation::FindAdcSensors()
 void CTestStation::ReadSupply()
 {
     if (!m_Board.m_AdcSensor1.IsValid() || !m_Board.m_AdcSensor2.IsValid()) {
-        ReportError("QBX %d Sensor DS2450 not found\r\n", kBoardAddress);
+        ReportError("QBX %d Sensor DS2450 not found\r\n", kBoard.chainAddress);
         return;
     }
-    // adcsensor1's channel B output on; neither this write nor the reading fails the board (the
+    // adcsensor1's supply output on; neither this write nor the reading fails the board (the
     // values then stay 0).
-    m_Board.m_AdcSensor1.m_Config[1] = DS2450_WORD_OUTPUT_ON;
+    m_Board.m_AdcSensor1.m_Config[kBoard.supplyOutputChannel] = DS2450_WORD_OUTPUT_ON;
     m_Board.m_AdcSensor1.WriteChannelConfig();
     m_Board.ReadPower();
     std::printf("Vin=%f\r\n", static_cast<double>(m_Board.m_Vin));
     std::printf("Vmem=%f\r\n", static_cast<double>(m_Board.m_Vmem));
-    std::printf("Vmem_fault=%u\r\n", static_cast<unsigned>((m_Board.m_PowerFlags >> 2) & 1u));
+    const _POWERFLAGS flags = _POWERFLAGS::Unpack(m_Board.m_PowerFlags);
+    std::printf("Vmem_fault=%u\r\n", flags.vmemFault ? 1u : 0u);
     std::printf("I=%f\r\n", static_cast<double>(m_Board.m_Current));
-    std::printf("Bus=%u\r\n", static_cast<unsigned>(m_Board.m_PowerFlags & 3u));
+    std::printf("Bus=%u\r\n", flags.bus);
 }
 
 void CTestStation::CheckChain()
@@ -195,8 +215,8 @@ void CTestStation::CheckChain()
     if (codes.empty())
         ReportError("ERROR JTAG chain\r\n");
     for (uint32_t code : codes) {
-        if (code == CProAsic3::kIdCode)
-            std::printf("id=%s\r\n", CProAsic3::kDeviceName);
+        if (code == kBoard.fpgaIdCode)
+            std::printf("id=%s\r\n", kBoard.fpgaName);
         else
             ReportError("ERROR id=%08X\r\n", code);
     }
@@ -212,7 +232,7 @@ void CTestStation::ScanIdCodes()
     ScanIR(m_Board.m_Chain);
     ScanDR(m_Board.m_Chain);
     if (m_JtagHandle != nullptr) {
-        JTAG_Addr(m_JtagHandle, static_cast<uint8_t>(kBoardAddress));
+        JTAG_Addr(m_JtagHandle, static_cast<uint8_t>(kBoard.chainAddress));
         JTAG_Tms(m_JtagHandle, TMS_TEST_LOGIC_RESET, TMS_TEST_LOGIC_RESET_BITS);
     }
     for (CJtagStream* device = m_Board.m_Chain.first; device != nullptr; device = device->m_Next) {
@@ -226,7 +246,7 @@ void CTestStation::RunInterconnectionTest()
     if (g_BoardFail)
         return;
     const bool showProgress = isatty(STDERR_FILENO) != 0;
-    for (int run = 1; run <= kRuns; ++run) {
+    for (int run = 1; run <= kBoard.runs; ++run) {
         if (showProgress)
             m_Board.m_OnVector = [this, run](int vector, int count) { ShowProgress(run, vector, count); };
         const int passed = m_Board.RunVectors();
@@ -245,7 +265,7 @@ void CTestStation::ShowProgress(int run, int vector, int count)
 {
     // Written on the terminal only, and left with the cursor at the start of the line so that a
     // message printed meanwhile overwrites it.
-    std::fprintf(stderr, "Run %d of %d: vector %d of %d\r", run, kRuns, vector + 1, count);
+    std::fprintf(stderr, "Run %d of %d: vector %d of %d\r", run, kBoard.runs, vector + 1, count);
     std::fflush(stderr);
     m_ProgressShown = true;
 }

@@ -72,17 +72,20 @@ bool ParseCurrent(std::string_view text, double& current)
     return true;
 }
 
-bool COperatorInput::ReadLine(std::string& line)
+COperatorInput::Line COperatorInput::ReadLine(std::string& line)
 {
     line.clear();
     int c = std::fgetc(m_In);
     if (c == EOF)
-        return false;
+        return Line::End;
+    bool tooLong = false;
     for (; c != EOF && c != '\n'; c = std::fgetc(m_In)) {
         if (line.size() < kMaxLine)
             line += static_cast<char>(c);
+        else
+            tooLong = true;
     }
-    return true;
+    return tooLong ? Line::TooLong : Line::Read;
 }
 
 void COperatorInput::Prompt(const char* prompt)
@@ -97,11 +100,18 @@ bool COperatorInput::Ask(const char* prompt, T& value, bool (*parse)(std::string
     Prompt(prompt);
     std::string line;
     for (;;) {
-        if (!ReadLine(line)) {
+        const Line read = ReadLine(line);
+        if (read == Line::End) {
             // The prompt has no line end; finish the console line before the program ends.
             std::fputs("\r\n", m_Out);
             std::fflush(m_Out);
             return false;
+        }
+        if (read == Line::TooLong) {
+            // Never a part of it: the rest could be read as another number.
+            std::fprintf(m_Out, "Line too long (more than %zu characters), not read\r\n", kMaxLine);
+            Prompt(prompt);
+            continue;
         }
         if (Trim(line).empty())
             continue;  // as a blank line is passed over when numbers are scanned

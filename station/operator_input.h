@@ -1,7 +1,7 @@
 // The operator's answers at the station's two prompts, read line by line.
 //
-// A line that is not a number is refused with a short message and the prompt is shown again; blank
-// lines are passed over. The end of the input (the operator closed the console, or a scripted run
+// A line that is not a number, or is longer than kMaxLine, is refused with a short message and the
+// prompt is shown again; blank lines are passed over. The end of the input (the operator closed the console, or a scripted run
 // ran out of lines) is reported to the caller, which ends the program as serial number 0 does.
 #pragma once
 
@@ -28,12 +28,13 @@ public:
     bool AskSerial(const char* prompt, uint32_t& serial);
     bool AskCurrent(const char* prompt, double& current);
 
-    // Lines longer than this are cut to it (the rest is read and dropped).
+    // A line longer than this is read to its end and refused as a whole; the prompt comes again.
     static constexpr size_t kMaxLine = 1024;
 
 private:
-    // The next line without its line end; false at the end of the input with nothing read.
-    bool ReadLine(std::string& line);
+    enum class Line { Read, TooLong, End };
+    // The next line without its line end; End at the end of the input with nothing read.
+    Line ReadLine(std::string& line);
     void Prompt(const char* prompt);
     template <typename T>
     bool Ask(const char* prompt, T& value, bool (*parse)(std::string_view, T&), const char* refusal);

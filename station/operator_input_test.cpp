@@ -56,12 +56,14 @@ TEST(OperatorDialogue, RefusedLinesAreNamedAndAskedAgainBlankLinesPassedOver)
 {
     uint32_t serial = 0;
     double current = 0;
-    EXPECT_EQ(Dialogue("x1\n\n   \n2\r\nabc\a\n" + std::string(100000, '7') + "\n0.5\n",
+    // A line beyond the reader's buffer is refused whole: 1,024 zeros and "123" are not serial 0.
+    EXPECT_EQ(Dialogue(std::string(COperatorInput::kMaxLine, '0') + "123\nx1\n\n   \n2\r\nabc\a\n" + std::string(1000, '7') + "\n0.5\n",
                        [&](COperatorInput& input) {
                            ASSERT_TRUE(input.AskSerial("S? ", serial));
                            ASSERT_TRUE(input.AskCurrent("I? ", current));
                        }),
-              "S? Not a serial number: \"x1\" (enter 0 to 4294967295)\r\nS? "
+              "S? Line too long (more than 1024 characters), not read\r\nS? "
+              "Not a serial number: \"x1\" (enter 0 to 4294967295)\r\nS? "
               "I? Not a current: \"abc?\" (enter amperes, e.g. 0.5)\r\nI? "
               "Not a current: \"" + std::string(40, '7') + "...\" (enter amperes, e.g. 0.5)\r\nI? ");
     EXPECT_EQ(serial, 2u);

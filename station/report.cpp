@@ -1,16 +1,19 @@
 #include "report.h"
 
 #include <cinttypes>
+#include <cstdio>
 
 #include "datahash.h"
 #include "error_report.h"
+#include "files.h"
 #include "platform.h"
+#include "qbx_board.h"
 
 using platform::Format;
 
 std::string ReportPath(const std::string& outputFolder, uint32_t serial, uint64_t temperatureSensor)
 {
-    return platform::JoinPath(outputFolder, Format("QBX_%u_%" PRIX64 ".txt", serial, temperatureSensor));
+    return platform::JoinPath(outputFolder, Format(kQbxBoard.reportNameFormat, serial, temperatureSensor));
 }
 
 bool FormatReport(const ReportValues& v, std::string& text)
@@ -20,9 +23,9 @@ bool FormatReport(const ReportValues& v, std::string& text)
         Format("Icc=%.3f\r\n", v.operatorCurrent),
         Format("Vin=%f\r\n", static_cast<double>(v.vin)),
         Format("Vmem=%f\r\n", static_cast<double>(v.vmem)),
-        Format("Vmem_fault=%u\r\n", static_cast<unsigned>((v.powerFlags >> 2) & 1u)),
+        Format("Vmem_fault=%u\r\n", _POWERFLAGS::Unpack(v.powerFlags).vmemFault ? 1u : 0u),
         Format("I=%f\r\n", static_cast<double>(v.current)),
-        Format("Bus=%u\r\n", static_cast<unsigned>(v.powerFlags & 3u)),
+        Format("Bus=%u\r\n", _POWERFLAGS::Unpack(v.powerFlags).bus),
         Format("Temperature=%.2f\r\n", static_cast<double>(v.temperature)),
         Format("vectors=%s\r\n", v.vectorsDigest.c_str()),
         std::string("Test Interconnections OK\r\n"),
@@ -56,8 +59,10 @@ std::string WriteReport(const ReportValues& values, bool* written)
         ReportError("ERROR Signing output file %s\r\n", path.c_str());
         return path;
     }
-    if (!platform::WriteFileAtomically(path, text)) {
+    std::string why;
+    if (!platform::WriteFileAtomically(path, text, &why)) {
         ReportError("ERROR Open output file %s \r\n", path.c_str());
+        std::printf("%s: %s\r\n", path.c_str(), why.c_str());
         return path;
     }
     if (written)
@@ -70,8 +75,10 @@ void ShowSuccessBox(const std::string& reportPath)
     platform::MessageBox(Format("Test Board SUCCESS\ngenerated file %s", reportPath.c_str()), platform::BoxIcon::Info);
 }
 
-void ShowFailBox(const std::string& errorFilePath)
+void ShowFailBox(const std::string& errorFilePath, const std::string& errorFileFailure)
 {
-    platform::MessageBox(Format("Test Board FAIL\nsee console messages and\nfile %s\nfor vectors errors", errorFilePath.c_str()),
-                         platform::BoxIcon::Error);
+    std::string text = Format("Test Board FAIL\nsee console messages and\nfile %s\nfor vectors errors", errorFilePath.c_str());
+    if (!errorFileFailure.empty())
+        text += "\n(the file is incomplete: " + errorFileFailure + ")";
+    platform::MessageBox(text, platform::BoxIcon::Error);
 }

@@ -18,12 +18,13 @@ struct ReportValues {
     float vin = 0.0f;                  // supply values (V, V, A)
     float vmem = 0.0f;
     float current = 0.0f;
-    uint8_t powerFlags = 0;            // bits 0-1 bus select, bit 2 Vmem fault
+    uint8_t powerFlags = 0;            // _POWERFLAGS packed (qbx_board.h)
     float temperature = 0.0f;          // board temperature (degrees C)
     std::string vectorsDigest;         // the vector file's digest text
 };
 
-// outputFolder + "/QBX_<serial>_<temperature sensor identity in upper-case hex>.txt".
+// outputFolder + "/QBX_<serial>_<temperature sensor identity in upper-case hex>.txt" (the board
+// description's report name).
 std::string ReportPath(const std::string& outputFolder, uint32_t serial, uint64_t temperatureSensor);
 
 // The eleven lines of the report, signed. False (text unchanged) when the digest cannot be
@@ -34,10 +35,12 @@ bool FormatReport(const ReportValues& values, std::string& text);
 // file in the output folder and renamed into place, replacing an earlier report of the same name,
 // so a crash never leaves a half-written report. When the digest cannot be computed,
 // "ERROR Signing output file %s\r\n" is reported; when the file cannot be written,
-// "ERROR Open output file %s \r\n". Either way the board fails (ReportError) and no new report
-// exists. written, when given, tells whether the report was written.
+// "ERROR Open output file %s \r\n" and, on the console only, the reason. Either way the board
+// fails (ReportError) and no new report exists. written, when given, tells whether the report was
+// written.
 std::string WriteReport(const ReportValues& values, bool* written = nullptr);
 
-// The result boxes at the end of a board's cycle.
+// The result boxes at the end of a board's cycle. The FAIL box adds why the error file is
+// incomplete when a write to it failed.
 void ShowSuccessBox(const std::string& reportPath);
-void ShowFailBox(const std::string& errorFilePath);
+void ShowFailBox(const std::string& errorFilePath, const std::string& errorFileFailure = "");

@@ -10,6 +10,7 @@
 
 #include "board_records.h"
 #include "ds2450.h"
+#include "files.h"
 #include "onewire_master.h"
 #include "operator_input.h"
 #include "qbx_zor.h"
@@ -17,18 +18,8 @@
 
 class CTestStation {
 public:
-    // Chain address of the board under test, and the adapter's board-enable line (GPIOL3 of the I2C
-    // channel, pin number 4 of I2C_GPIODirection / I2C_GPIOWrite).
-    static constexpr int32_t kBoardAddress = 1;
-    static constexpr int kBoardEnablePin = 4;
-    // Room of the sensor candidate lists.
-    static constexpr int kTemperatureRoom = 15;
-    static constexpr int kAdcRoom = 30;
-    // The board current the operator may enter, in amperes (both bounds accepted).
-    static constexpr double kMinCurrent = 0.4;
-    static constexpr double kMaxCurrent = 0.8;
-    // Interconnection runs per board.
-    static constexpr int kRuns = 3;
+    // The board under test: every board fact comes from its description.
+    static constexpr const _BOARDDESC& kBoard = CQbx_zor::kBoard;
 
     // Operator input is read from in; console output goes to standard output.
     explicit CTestStation(std::FILE* in = stdin);
@@ -57,6 +48,7 @@ private:
     void CheckChain();
     void ScanIdCodes();
     void RunInterconnectionTest();
+    void CheckAdapterLink();
     void ShowProgress(int run, int vector, int count);
     void ClearProgress();
 
@@ -83,5 +75,6 @@ public:
 
 private:
     COperatorInput m_Input;
+    platform::CFolderLock m_FolderLock;
     bool m_ProgressShown = false;
 };

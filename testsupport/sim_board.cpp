@@ -147,4 +147,25 @@ std::string SerialText(uint64_t serial)
     return text;
 }
 
+uint64_t WritesIntoFirstRun(const std::string& trace)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> blocksB;  // first write and number of writes
+    uint64_t write = 0;
+    char previous = 0;
+    for (const std::string& line : CrLfLines(trace)) {
+        if (line.size() < 3 || line[2] != 'W')
+            continue;
+        ++write;
+        if (line[0] == 'B' && previous != 'B')
+            blocksB.emplace_back(write, 0);
+        if (line[0] == 'B')
+            ++blocksB.back().second;
+        previous = line[0];
+    }
+    if (blocksB.size() < 4)
+        return 0;
+    const auto firstRun = blocksB[blocksB.size() - 3];
+    return firstRun.first + firstRun.second / 2;
+}
+
 }  // namespace qbxtest

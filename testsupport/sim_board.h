@@ -49,6 +49,13 @@ std::string SimulatorPath();
 // and QBXSIM_STATS / QBXSIM_TRACE when given (else they are removed from the environment).
 void UseSimulator(const std::string& boardFile, const std::string& statsFile = "", const std::string& traceFile = "");
 
+// The number of USB writes after which a link fault (fail_after_writes, mute_after_writes) lands in
+// the middle of the first interconnection run, from the simulator's trace of a passing run
+// (QBXSIM_TRACE): the runs write channel B only, between the 1-Wire work on channel A that switches
+// the chain on, so they are the last three blocks of channel-B writes. 0 when there are no such
+// blocks.
+uint64_t WritesIntoFirstRun(const std::string& trace);
+
 // A 48-bit serial number as the board file writes it: 12 upper-case hexadecimal digits.
 std::string SerialText(uint64_t serial);
 

@@ -158,6 +158,8 @@ ProcessResult RunProcess(const std::string& program, const ProcessOptions& optio
         posix_spawn_file_actions_addopen(&actions, 2, terminal.c_str(), O_RDWR | O_NOCTTY, 0);
     else
         posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!options.workingDirectory.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
 
     ProcessResult result;
     const auto start = std::chrono::steady_clock::now();

@@ -51,6 +51,7 @@ struct ProcessOptions {
     std::map<std::string, std::optional<std::string>> env;  // set (value) or removed (nullopt)
     int timeoutSeconds = 120;
     bool stderrOnTerminal = false;  // standard error on a pseudo-terminal (read back into err)
+    std::string workingDirectory;   // where the program starts; empty: here
     // Asked every few milliseconds with the standard output so far and the seconds since the start;
     // true kills the process with SIGKILL (result.signal then says so).
     std::function<bool(const std::string& out, double seconds)> killWhen;

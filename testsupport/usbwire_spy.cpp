@@ -14,8 +14,8 @@ UsbwireSpy* g_ActiveSpy = nullptr;
 UsbwireSpy* Record(const char* function, void* handle, std::initializer_list<int64_t> args = {},
                    const uint8_t* data = nullptr, unsigned count = 0)
 {
-    if (g_ActiveSpy == nullptr)
-        return nullptr;
+    if (g_ActiveSpy == nullptr || !g_ActiveSpy->Recording())
+        return g_ActiveSpy;
     std::string text = function;
     if (handle != g_ActiveSpy->Handle())
         text += "?";
@@ -36,7 +36,7 @@ void* ActiveHandle()
 }
 }  // namespace
 
-UsbwireSpy::UsbwireSpy() { g_ActiveSpy = this; }
+UsbwireSpy::UsbwireSpy(Mode mode) : m_Mode(mode) { g_ActiveSpy = this; }
 
 UsbwireSpy::~UsbwireSpy()
 {
@@ -77,6 +77,13 @@ int I2C_Read(void* handle, unsigned char address, unsigned char* buffer, unsigne
 
 void I2C_ForceLastAcknH(void* handle) { Record("I2C_ForceLastAcknH", handle); }
 
+void I2C_GPIODirection(void* handle, int pin, unsigned char direction) { Record("I2C_GPIODirection", handle, {pin, direction}); }
+
+int I2C_GPIOWrite(void* handle, int pin, unsigned char level)
+{
+    return Record("I2C_GPIOWrite", handle, {pin, level}) ? 1 : -1;
+}
+
 void* JTAG_Open(const char*)
 {
     UsbwireSpy* spy = Record("JTAG_Open", ActiveHandle());
@@ -102,6 +109,24 @@ int JTAG_Out(void* handle, int mode, unsigned int count, const unsigned char* so
     if (destination != nullptr)
         std::memset(destination, 0, bytes);
     return spy ? 1 : 0;
+}
+
+// Not used by the layers under test; they answer like the others.
+int JTAG_ShiftIn(void* handle, unsigned char start, unsigned int count, const unsigned char*, int exit)
+{
+    return Record("JTAG_ShiftIn", handle, {start, count, exit}) ? 1 : 0;
+}
+
+int JTAG_ShiftInOut_ex(void* handle, unsigned int count, const unsigned char*, unsigned char* destination, int lastTms)
+{
+    if (destination != nullptr && count != 0)
+        std::memset(destination, 0, (count - 1) / 8 + 1);
+    return Record("JTAG_ShiftInOut_ex", handle, {count, lastTms}) ? 1 : 0;
+}
+
+int JTAG_ShiftInOut(void* handle, unsigned int count, const unsigned char* source, unsigned char* destination)
+{
+    return JTAG_ShiftInOut_ex(handle, count, source, destination, 1);
 }
 
 }  // extern "C"

@@ -1,8 +1,10 @@
-// A recording stand-in for the usbwire functions that the scan and instrument layers call, for unit
-// tests of what reaches the adapter: the exact call sequences the protocols fix, and the paths that
-// must not touch it at all. Link qbx_usbwire_spy instead of the usbwire library and create one
-// UsbwireSpy per test; every call is then recorded into it and answered through its hooks. Without
-// a spy the functions fail (opens give null, transfers -1 or 0).
+// The stand-in for the fifteen usbwire functions, for tests and benchmarks of the scan and
+// instrument layers without an adapter. Link qbx_usbwire_spy instead of the usbwire library and
+// create one UsbwireSpy: every call is then answered through its hooks (by default at once:
+// writes succeed, reads and destinations give zeros) and, unless it is quiet, recorded into it, for
+// unit tests of what reaches the adapter (the exact call sequences the protocols fix, and the
+// paths that must not touch it at all). A quiet spy records nothing, for the benchmarks of the
+// layers' own CPU time. Without a spy the functions fail (opens give null, transfers -1 or 0).
 //
 // The one global here, the active spy, is a test seam: the C functions have no other way to find
 // the object.
@@ -17,7 +19,8 @@ namespace qbxtest {
 
 class UsbwireSpy {
 public:
-    UsbwireSpy();
+    enum Mode { kRecord, kQuiet };
+    explicit UsbwireSpy(Mode mode = kRecord);
     ~UsbwireSpy();
     UsbwireSpy(const UsbwireSpy&) = delete;
     UsbwireSpy& operator=(const UsbwireSpy&) = delete;
@@ -35,7 +38,10 @@ public:
     // function when it was given another handle than Handle().
     std::vector<std::string> calls;
 
+    bool Recording() const { return m_Mode == kRecord; }
+
 private:
+    Mode m_Mode;
     unsigned char m_Handle = 0;
 };
 

@@ -1,6 +1,4 @@
 // qbx-inspect bsdl FILE: the pin table and the two images as the station reads them.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -34,19 +32,6 @@ void PrintImage(FILE* out, const char* label, const std::vector<uint8_t>& image)
     std::fprintf(out, "\n");
 }
 
-// Why a file could not be read, as far as can be told from outside the reader.
-std::string ReadFailure(const std::string& path)
-{
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0)
-        return "cannot open it (no such file or no access)";
-    if (S_ISDIR(st.st_mode))
-        return "it is a folder";
-    if (S_ISREG(st.st_mode) && st.st_size > kMaxBsdlFileSize)
-        return "it is larger than 64 MiB";
-    return "cannot read it in full";
-}
-
 }  // namespace
 
 int InspectBsdl(const std::vector<std::string>& args, FILE* out, FILE* err)
@@ -57,8 +42,10 @@ int InspectBsdl(const std::vector<std::string>& args, FILE* out, FILE* err)
     }
     const std::string& path = args[0];
     _BSDLDATA data;
-    if (!ReadBsdl(path.c_str(), data)) {
-        std::fprintf(err, "qbx-inspect: cannot read BSDL file %s: %s\n", path.c_str(), ReadFailure(path).c_str());
+    std::string why;
+    if (!ReadBsdl(path.c_str(), data, &why)) {
+        std::fprintf(err, "qbx-inspect: cannot read BSDL file %s: %s\n", path.c_str(),
+                     why.empty() ? "no such file" : why.c_str());
         return 1;
     }
     for (const _PINDESC& pin : data.pins) {

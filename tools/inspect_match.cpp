@@ -1,11 +1,12 @@
 // qbx-inspect match [--nocase] PATTERN (TEXT | --text-file FILE): compiles the pattern, matches it
 // once and prints everything the readers could ask of the match.
+#include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "inspect.h"
 #include "pattern.h"
 
@@ -14,37 +15,7 @@ const char* const kInspectMatchUsage = "qbx-inspect match [--nocase] PATTERN (TE
 namespace {
 
 // Texts are addressed by 32-bit positions; this is well below that limit.
-constexpr size_t kMaxTextFileSize = size_t{1} << 30;
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-
-// Reads the file byte for byte; empty optional-style result through ok.
-bool ReadTextFile(const std::string& path, std::string& content, std::string& why)
-{
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        why = "cannot open it";
-        return false;
-    }
-    char buffer[65536];
-    for (;;) {
-        size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-        if (content.size() + got > kMaxTextFileSize) {
-            why = "it is larger than 1 GiB";
-            return false;
-        }
-        content.append(buffer, got);
-        if (got < sizeof buffer)
-            break;
-    }
-    if (std::ferror(file.get())) {
-        why = "cannot read it";
-        return false;
-    }
-    return true;
-}
+constexpr uint64_t kMaxTextFileSize = uint64_t{1} << 30;
 
 int Usage(FILE* err)
 {
@@ -69,11 +40,12 @@ int InspectMatch(const std::vector<std::string>& args, FILE* out, FILE* err)
     if (i < args.size() && args[i] == "--text-file") {
         if (i + 2 != args.size())
             return Usage(err);
-        std::string why;
-        if (!ReadTextFile(args[i + 1], text, why)) {
-            std::fprintf(err, "qbx-inspect: cannot read text file %s: %s\n", args[i + 1].c_str(), why.c_str());
+        platform::InputFile file = platform::ReadInputFile(args[i + 1], kMaxTextFileSize);
+        if (!file.ok) {
+            std::fprintf(err, "qbx-inspect: cannot read text file %s: %s\n", args[i + 1].c_str(), file.why.c_str());
             return 1;
         }
+        text = std::move(file.content);
     } else {
         if (i + 1 != args.size())
             return Usage(err);

@@ -100,9 +100,10 @@ int InspectVectors(const std::vector<std::string>& args, FILE* out, FILE* err)
     const std::string& vectorsPath = args[1];
 
     CQbx_zor board;
-    if (!board.LoadBsdl(bsdlPath.c_str())) {
-        std::fprintf(err, "qbx-inspect: cannot read BSDL file %s (the station stops: \"bsd file %s not found\")\n",
-                     bsdlPath.c_str(), bsdlPath.c_str());
+    std::string why;
+    if (!board.LoadBsdl(bsdlPath.c_str(), &why)) {
+        std::fprintf(err, "qbx-inspect: cannot read BSDL file %s: %s (the station stops: \"bsd file %s not found\")\n",
+                     bsdlPath.c_str(), why.empty() ? "no such file" : why.c_str(), bsdlPath.c_str());
         return 1;
     }
     const _BSDLDATA& bsdl = board.m_Fpga[0].m_Bsdl;
@@ -118,8 +119,9 @@ int InspectVectors(const std::vector<std::string>& args, FILE* out, FILE* err)
         refusals = capture.Finish();
     }
     const std::vector<std::string> refused = Lines(refusals);
-    if (!loaded && refused.empty()) {
-        std::fprintf(err, "qbx-inspect: cannot read vector file %s\n", vectorsPath.c_str());
+    if (!loaded && refused.empty() && board.m_PinNames.empty() && board.m_Warnings.empty()) {
+        std::fprintf(err, "qbx-inspect: cannot read vector file %s: %s\n", vectorsPath.c_str(),
+                     board.m_LoadError.empty() ? "no such file" : board.m_LoadError.c_str());
         return 1;
     }
 
@@ -139,17 +141,21 @@ int InspectVectors(const std::vector<std::string>& args, FILE* out, FILE* err)
     for (const auto& [name, count] : groups)
         std::fprintf(out, "group %s: %d vectors\n", name.c_str(), count);
     std::fprintf(out, "digest %s\n", board.m_VectorsDigest.c_str());
+    for (const CBsrVectors::Warning& warning : board.m_Warnings)
+        std::fprintf(out, "warning: line %zu: %s\n", warning.line, warning.text.c_str());
     for (const std::string& line : refused)
         std::fprintf(out, "reported: %s\n", line.c_str());
     std::fprintf(out, "truth table:\n");
     for (const std::string& line : Lines(board.TruthTable()))
         std::fprintf(out, "%s\n", line.c_str());
 
-    if (!loaded) {
-        std::fprintf(out, "the station refuses this file (\"vectors file %s not found\")\n", vectorsPath.c_str());
+    const std::string problem = loaded ? board.VectorsProblem() : board.m_LoadError;
+    if (!loaded || !problem.empty()) {
+        std::fprintf(out, "the station refuses this file (\"vectors file %s not found\")%s%s\n", vectorsPath.c_str(),
+                     problem.empty() ? "" : ": ", problem.c_str());
         return 1;
     }
-    if (!refused.empty())
+    if (!refused.empty() || !board.m_Warnings.empty())
         std::fprintf(out, "the station accepts this file, with the messages above\n");
     else
         std::fprintf(out, "the station accepts this file\n");

@@ -56,16 +56,23 @@ TEST_F(InspectVectors, AnAcceptedFileShowsItsVectorsDigestAndTruthTable)
 
 TEST_F(InspectVectors, TheStationsMessagesAreShownAndARefusedFileExitsWithOne)
 {
+    const std::string refused = "the station refuses this file (\"vectors file " + m_Dir.File("test.vec") + " not found\"): ";
     ProcessResult r = Run("<NETS>\r\nDRIVE:\r\n0-A12 01\r\n9-B5 10\r\n3-ZZ99 1\r\n</NETS>\r\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_THAT(r.out, HasSubstr("reported: Error device 9 of pin B5 not in the chain (0 to 7)\n"
+    EXPECT_THAT(r.out, HasSubstr("warning: line 5: 1 values, where group NETS has 2\n"
+                                 "reported: Error device 9 of pin B5 not in the chain (0 to 7)\n"
                                  "reported: Error pin ZZ99 not Found\n"));
     EXPECT_THAT(r.out, HasSubstr("\n9-  B5_? --\n3-ZZ99_? --\n"));
-    EXPECT_THAT(r.out, HasSubstr("the station refuses this file (\"vectors file " + m_Dir.File("test.vec") + " not found\")\n"));
+    EXPECT_THAT(r.out, HasSubstr(refused + "2 pin lines refused\n"));
+
+    // A file that senses nothing would pass every board.
+    r = Run("<NETS>\r\nDRIVE:\r\n0-A12 01\r\n</NETS>\r\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.out, HasSubstr(refused + "no vector senses a pin: the file would test nothing and pass every board\n"));
 
     // The second line's first value finds A12 claimed; its later value binds, so the station
     // starts, having printed the message.
-    r = Run("<NETS>\r\nDRIVE:\r\n0-A12 01\r\n0-A12 10\r\n</NETS>\r\n");
+    r = Run("<NETS>\r\nDRIVE:\r\n0-A12 01\r\n0-A12 10\r\nSENSOR:\r\n1-B7 01\r\n</NETS>\r\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_THAT(r.out, HasSubstr("reported: Error pin A12 already used\n"
                                  "truth table:\n"));

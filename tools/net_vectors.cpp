@@ -1,14 +1,12 @@
 #include "net_vectors.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
+#include "files.h"
 #include "platform.h"
 
 using json = nlohmann::json;
@@ -20,9 +18,6 @@ namespace {
 
 // The station has eight FPGAs, numbered 0 to 7 in the vector file.
 constexpr size_t kStationFpgas = 8;
-
-// Board files are small; a larger file is refused before it is read into memory.
-constexpr std::streamoff kMaxBoardFileSize = 64LL * 1024 * 1024;
 
 // Text taken from the board file into the header comment: no line breaks, no control
 // characters, and no "<" or ">", so that no header line can ever look like a group tag.
@@ -46,31 +41,6 @@ std::string BaseName(const std::string& path)
 std::string Quote(const std::string& text)
 {
     return "\"" + text + "\"";
-}
-
-bool ReadWholeFile(const std::string& path, std::string& text, std::string& why)
-{
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) {
-        why = std::strerror(errno);
-        return false;
-    }
-    std::streamoff size = in.tellg();
-    if (size < 0) {
-        why = "cannot tell its size";
-        return false;
-    }
-    if (size > kMaxBoardFileSize) {
-        why = "larger than 64 MiB, not a board file";
-        return false;
-    }
-    in.seekg(0);
-    text.assign(static_cast<size_t>(size), '\0');
-    if (size > 0 && !in.read(text.data(), size)) {
-        why = "read error";
-        return false;
-    }
-    return true;
 }
 
 // "<fpga>:<pin>": decimal FPGA number (at most three digits), a colon, a non-empty pin.
@@ -122,15 +92,14 @@ std::string NetBits(size_t net, int codeBits)
 bool ReadNetlist(const std::string& path, size_t boardIndex, _NETLIST& netlist, std::vector<std::string>& errors)
 {
     const size_t errorsBefore = errors.size();
-    std::string text;
-    std::string why;
-    if (!ReadWholeFile(path, text, why)) {
-        errors.push_back("cannot read " + path + ": " + why);
+    const platform::InputFile file = platform::ReadInputFile(path);
+    if (!file.ok) {
+        errors.push_back("cannot read " + path + ": " + file.why);
         return false;
     }
     json root;
     try {
-        root = json::parse(text);
+        root = json::parse(file.content);
     } catch (const json::exception& e) {
         errors.push_back(path + ": not valid JSON (" + e.what() + ")");
         return false;
@@ -377,8 +346,10 @@ int RunQbxVectors(const std::vector<std::string>& args, FILE* out, FILE* err)
     _BSDLDATA bsdl;
     bool ok = ReadNetlist(boardFile, boardIndex, netlist, errors);
     if (ok) {
-        if (!ReadBsdl(netlist.bsdlPath.c_str(), bsdl)) {
-            errors.push_back(boardFile + ": cannot read the BSDL file " + netlist.bsdl + " (" + netlist.bsdlPath + ")");
+        std::string why;
+        if (!ReadBsdl(netlist.bsdlPath.c_str(), bsdl, &why)) {
+            errors.push_back(boardFile + ": cannot read the BSDL file " + netlist.bsdl + " (" + netlist.bsdlPath + "): " +
+                             (why.empty() ? "no such file" : why));
             ok = false;
         } else if (bsdl.missingSections != 0) {
             std::string missing;
@@ -400,7 +371,7 @@ int RunQbxVectors(const std::vector<std::string>& args, FILE* out, FILE* err)
     const std::string text = FormatVectorFile(netlist);
     if (haveOut) {
         std::string why;
-        if (!platform::WriteFileAtomically(outFile, text, &why)) {
+        if (!platform::WriteOutputFile(outFile, text, &why)) {
             std::fprintf(err, "qbx-vectors: cannot write %s: %s\n", outFile.c_str(), why.c_str());
             return 1;
         }

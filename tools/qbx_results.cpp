@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "files.h"
 #include "platform.h"
 
 using platform::Format;
@@ -321,7 +322,7 @@ int RunQbxResults(const std::vector<std::string>& args, FILE* out, FILE* err)
         } else {
             const std::string html = ResultsReportHtml(path, db->Yield(a.filter), db->Pareto(a.filter), UtcNow());
             std::string why;
-            if (!platform::WriteFileAtomically(a.positional[0], html, &why)) {
+            if (!platform::WriteOutputFile(a.positional[0], html, &why)) {
                 std::fprintf(err, "qbx-results: cannot write %s: %s\n", a.positional[0].c_str(), why.c_str());
                 return 1;
             }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <map>
 #include <set>
 #include <string>
@@ -385,4 +387,12 @@ TEST(Refusals, UsageErrorsAndAnUnwritableOutput)
     EXPECT_EQ(unwritable.status, 1);
     EXPECT_NE(unwritable.err.find("qbx-vectors: cannot write /nonexistent-folder/x.vec"), std::string::npos)
         << unwritable.err;
+    // A device is written into, never replaced by a regular file (which root could do); a folder
+    // is refused.
+    EXPECT_EQ(Vectors({kHealthy, "-o", "/dev/null"}).status, 0);
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    qbxtest::TempDir dir;
+    qbxtest::ProcessResult folder = Vectors({kHealthy, "-o", dir.Path()});
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_NE(folder.err.find(dir.Path() + ": a folder, not written"), std::string::npos) << folder.err;
 }

@@ -5,18 +5,17 @@
 // the report is intact, otherwise one line per problem. Exit status: 0 intact, 1 not intact or not
 // readable, 2 usage error.
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "datahash.h"
+#include "files.h"
 
 namespace {
 
 constexpr size_t REPORT_LINES = 11;
 // A report is a few hundred bytes; anything far larger is not one and is not read whole.
-constexpr size_t MAX_REPORT_SIZE = 1 << 20;
+constexpr uint64_t MAX_REPORT_SIZE = uint64_t{1} << 20;
 
 // The text of a line for a message: without its line end, control bytes as "\xNN", shortened.
 std::string Printable(const std::string& line)
@@ -78,27 +77,12 @@ int main(int argc, char** argv)
     }
     const std::string path = argv[1];
 
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-        Problem("cannot read " + path + ": it is a folder");
+    platform::InputFile file = platform::ReadInputFile(path, MAX_REPORT_SIZE);
+    if (!file.ok) {
+        Problem("cannot read " + path + ": " + file.why);
         return 1;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        Problem("cannot open " + path);
-        return 1;
-    }
-    std::string text(MAX_REPORT_SIZE + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (in.bad()) {
-        Problem("cannot read " + path);
-        return 1;
-    }
-    text.resize(static_cast<size_t>(in.gcount()));
-    if (text.size() > MAX_REPORT_SIZE) {
-        Problem("not a report: larger than " + std::to_string(MAX_REPORT_SIZE) + " bytes");
-        return 1;
-    }
+    const std::string& text = file.content;
 
     const std::vector<std::string> lines = SplitLines(text);
     bool intact = true;

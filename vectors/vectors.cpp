@@ -1,12 +1,13 @@
 #include "vectors.h"
 
 #include <climits>
-#include <cstdio>
-#include <cstring>
-#include <memory>
+#include <map>
+#include <string_view>
 
 #include "error_report.h"
+#include "files.h"
 #include "pattern.h"
+#include "platform.h"
 
 namespace {
 
@@ -19,77 +20,58 @@ const char* const PIN_PATTERN = "[ \t]*\\c[^-]+\\c-\\c[^ \t]+\\c[ \t]+\\c[0-1]+\
 
 enum class State { Outside, InBlock, InSection };
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Reads a file in large blocks and hands it out line by line, with the line ends of the station:
-// a line ends at LF, or at CR, after which one more byte is read and dropped (the LF of a CR LF
-// pair), or at the end of the file. A read that yields no byte at the start of a line is the end
-// of the file.
-class CLineReader {
+// Hands out a file's text line by line, with the line ends of the station: a line ends at LF, or
+// at CR, after which one more byte is dropped (the LF of a CR LF pair), or at the end of the text.
+// The end of the text at the start of a line is the end of the file.
+class CLineSplitter {
 public:
-    explicit CLineReader(std::FILE* file) : m_File(file), m_Buffer(BLOCK) {}
+    explicit CLineSplitter(std::string_view text) : m_Text(text) {}
 
-    // The next line without its line end, in line. False at the end of the file or on a read error.
-    bool ReadLine(std::string& line)
+    bool Next(std::string_view& line)
     {
-        line.clear();
-        if (!Available())
+        if (m_Pos >= m_Text.size())
             return false;
-        for (;;) {
-            // Take every byte up to the next LF or CR in one piece.
-            const char* begin = m_Buffer.data() + m_Pos;
-            const char* end = m_Buffer.data() + m_Length;
-            const char* stop = begin;
-            while (stop != end && *stop != '\n' && *stop != '\r')
-                ++stop;
-            line.append(begin, stop);
-            m_Pos += static_cast<size_t>(stop - begin);
-            if (stop != end) {
-                char lineEnd = *stop;
-                ++m_Pos;
-                if (lineEnd == '\r' && Available())
-                    ++m_Pos;  // the byte after a CR is dropped unread
-                return true;
-            }
-            if (!Available())
-                return true;  // the last line needs no line end
-        }
-    }
-
-    bool Failed() const { return m_Failed; }
-
-private:
-    static constexpr size_t BLOCK = 1 << 16;
-
-    // True when a byte is ready at m_Pos, reading the next block when needed.
-    bool Available()
-    {
-        if (m_Pos < m_Length)
+        const size_t end = m_Text.find_first_of("\r\n", m_Pos);
+        if (end == std::string_view::npos) {
+            line = m_Text.substr(m_Pos);
+            m_Pos = m_Text.size();
             return true;
-        if (m_Failed || m_Eof)
-            return false;
-        m_Pos = 0;
-        m_Length = std::fread(m_Buffer.data(), 1, m_Buffer.size(), m_File);
-        if (m_Length == 0) {
-            if (std::ferror(m_File))
-                m_Failed = true;
-            else
-                m_Eof = true;
-            return false;
         }
+        line = m_Text.substr(m_Pos, end - m_Pos);
+        m_Pos = end + (m_Text[end] == '\r' ? 2 : 1);  // the byte after a CR is dropped unread
         return true;
     }
 
-    std::FILE* m_File;
-    std::vector<char> m_Buffer;
+private:
+    std::string_view m_Text;
     size_t m_Pos = 0;
-    size_t m_Length = 0;
-    bool m_Eof = false;
-    bool m_Failed = false;
 };
+
+// A device number as a person writes it: decimal digits, a "+" before them and blanks after them
+// allowed. Other text is still read as atoi reads it, with a warning.
+bool IsPlainNumber(std::string_view text)
+{
+    size_t i = 0;
+    if (i < text.size() && text[i] == '+')
+        ++i;
+    const size_t digits = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+        ++i;
+    if (i == digits)
+        return false;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    return i == text.size();
+}
+
+// A line that was meant as a pin line ("3-P12", "3-P12 2", "3 - P12 01") but is not one: a
+// device number, then a "-" somewhere after it.
+bool LooksLikePinLine(std::string_view text)
+{
+    const size_t first = text.find_first_not_of(" \t");
+    return first != std::string_view::npos && text[first] >= '0' && text[first] <= '9' &&
+           text.find('-', first) != std::string_view::npos;
+}
 
 }  // namespace
 
@@ -121,6 +103,8 @@ int CBsrVectors::Load(const char* path)
 {
     m_PinNames.clear();
     m_DeviceNumbers.clear();
+    m_Warnings.clear();
+    m_LoadError.clear();
 
     CMatch tag;
     CMatch section;
@@ -128,25 +112,36 @@ int CBsrVectors::Load(const char* path)
     if (!tag.Compile(TAG_PATTERN, 0) || !section.Compile(SECTION_PATTERN, 1) || !pin.Compile(PIN_PATTERN, 0))
         return 0;
 
-    FilePtr file(path ? std::fopen(path, "rb") : nullptr);
-    if (!file)
+    if (path == nullptr)
         return 0;
+    platform::InputFile file = platform::ReadInputFile(path);
+    if (!file.ok) {
+        m_LoadError = file.missing ? "" : file.why;
+        return 0;
+    }
 
     if (!m_Hash.Init())
         ReportError("ERROR Init Hash\r\n");
 
     State state = State::Outside;
     int result = 1;
+    int refused = 0;
     std::string group;
     int sectionNumber = SECTION_SENSOR;
+    // The number of values of each group's first pin line: the number of vectors it meant.
+    std::map<std::string, size_t> groupLengths;
 
-    CLineReader reader(file.get());
-    std::string line;
-    while (reader.ReadLine(line)) {
+    CLineSplitter lines(file.content);
+    std::string_view view;
+    size_t lineNumber = 0;
+    while (lines.Next(view)) {
+        ++lineNumber;
         // The digest covers every byte of the line, a NUL and what follows it included; the
         // patterns see the text up to the first NUL.
-        m_Hash.AddString(line);
+        m_Hash.AddString(view);
+        const std::string line(view.substr(0, view.find('\0')));
         const char* text = line.c_str();
+        auto warn = [&](std::string what) { m_Warnings.push_back({lineNumber, std::move(what)}); };
 
         switch (state) {
         case State::Outside:
@@ -165,12 +160,21 @@ int CBsrVectors::Load(const char* path)
 
         case State::InSection:
             if (pin.Match(text)) {
-                std::string name = pin.GetCapture(3, text, 4);
-                int32_t device = ParseDeviceNumber(pin.GetCapture(1, text, 2));
+                const std::string name = pin.GetCapture(3, text, 4);
+                const std::string deviceText = pin.GetCapture(1, text, 2);
+                const std::string bits = pin.GetCapture(5, text, 6);
+                const int32_t device = ParseDeviceNumber(deviceText);
+                if (!IsPlainNumber(deviceText))
+                    warn(platform::Format("device number \"%s\" is not a number, read as %d", deviceText.c_str(), device));
+                const auto [first, added] = groupLengths.try_emplace(group, bits.size());
+                if (!added && first->second != bits.size())
+                    warn(platform::Format("%zu values, where group %s has %zu", bits.size(), group.c_str(), first->second));
                 m_PinNames.push_back(name);
                 m_DeviceNumbers.push_back(device);
-                if (!AddPinVector(group, sectionNumber, device, name, pin.GetCapture(5, text, 6)))
+                if (!AddPinVector(group, sectionNumber, device, name, bits)) {
                     result = 0;
+                    ++refused;
+                }
             } else if (tag.Match(text)) {
                 // An opening tag inside a group is skipped and does not rename it; a closing tag
                 // leaves the group, and the same line may still switch the section.
@@ -181,17 +185,22 @@ int CBsrVectors::Load(const char* path)
                 }
             } else if (section.Match(text)) {
                 sectionNumber = section.GetAlternative(1);
+            } else if (LooksLikePinLine(view)) {
+                warn("not a pin line (no bit string of 0 and 1 after the pin), skipped");
             }
             break;
         }
     }
 
-    if (reader.Failed()) {
-        // A file that cannot be read to its end is not a vector file the station may use: the
-        // digest of its beginning is thrown away and the load fails.
-        std::string discarded;
-        m_Hash.GetHexString(discarded);
-        return 0;
+    // A group still open at the end is a file cut short: what it would have checked is unknown.
+    if (state == State::InSection) {
+        m_LoadError = "group <" + group + "> is not closed before the end of the file";
+        result = 0;
+    } else if (state == State::InBlock) {
+        m_LoadError = "group <" + group + "> has no SENSOR or DRIVE section before the end of the file";
+        result = 0;
+    } else if (refused > 0) {
+        m_LoadError = platform::Format("%d pin line%s refused", refused, refused == 1 ? "" : "s");
     }
 
     m_Hash.GetHexString(m_VectorsDigest);

@@ -28,6 +28,17 @@ inline constexpr int BSR_CELLS = 2424;
 inline constexpr int BSR_BYTES = BSR_CELLS / 8;
 static_assert(BSR_BYTES * 8 == BSR_CELLS);
 
+// Cell n of a boundary image: bit n % 8 of byte n / 8.
+inline int GetCell(const uint8_t* image, int cell)
+{
+    return (image[cell / 8] >> (cell % 8)) & 1;
+}
+inline void SetCell(uint8_t* image, int cell, int value)
+{
+    const auto bit = static_cast<uint8_t>(1u << (cell % 8));
+    image[cell / 8] = static_cast<uint8_t>(value != 0 ? image[cell / 8] | bit : image[cell / 8] & ~bit);
+}
+
 // The section argument of AddPinVector.
 enum { SECTION_SENSOR = 0, SECTION_DRIVE = 1 };
 
@@ -50,15 +61,32 @@ public:
                              const std::string& bits) = 0;
 
     // Reads the vector file at path. Non-zero when the file was read and every pin line was
-    // accepted; 0 when the file cannot be opened or read, or a pin line was refused (reading goes
-    // on after a refusal, so every bad line is seen in one pass). Empties the two lists first; on
-    // success of the digest m_VectorsDigest holds the file's fingerprint.
+    // accepted; 0 when the file cannot be used or a pin line was refused (reading goes on after a
+    // refusal, so every bad line is seen in one pass). Empties the lists first; on success of the
+    // digest m_VectorsDigest holds the file's fingerprint.
+    //
+    // Not used, with the reason in m_LoadError: anything but a regular file of at most 64 MiB, and
+    // a file whose last group is not closed (a file cut short). Lines the reader takes only with a
+    // warning (m_Warnings): a device number that is not a plain number (read as atoi reads it), a
+    // pin line with another number of values than its group's first pin line, and a line of a
+    // section that looks like a pin line but is none (skipped).
     int Load(const char* path);
+
+    // A line the reader took or skipped with a warning.
+    struct Warning {
+        size_t line = 0;  // 1-based line number
+        std::string text;
+    };
 
     std::vector<std::string> m_PinNames;    // pin name of every pin line, in file order
     std::vector<int32_t> m_DeviceNumbers;   // device number of every pin line, in file order
     CDataHash m_Hash;                       // digest of the file being read
     std::string m_VectorsDigest;            // digest of the last file read; empty until one was made
+    std::vector<Warning> m_Warnings;        // of the last file read, in line order
+    // Why the last Load failed: the system's error text or what the path names instead of a
+    // regular file, an unclosed group, the number of refused pin lines; "" for success and for a
+    // file that does not exist.
+    std::string m_LoadError;
 
 protected:
     // Destroyed only as the base of the board model.

@@ -1,6 +1,7 @@
 // Fuzz target of the vector file reader: every input is written to a file and read by Load.
 // Beyond "no crash, no hang", it checks that the two lists stay parallel to the pin lines handed
-// to AddPinVector and that a digest is always produced.
+// to AddPinVector, that a digest is always produced, and that warnings and reasons agree with the
+// result. Seeds: fuzz_seeds/ (files a station must refuse or warn about, and one it takes).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -65,5 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     if (result != 0 && result != 1)
         std::abort();
+    // A file taken has no reason against it; warnings name lines of the file, in order.
+    if (result == 1 && !reader.m_LoadError.empty())
+        std::abort();
+    for (size_t i = 0; i < reader.m_Warnings.size(); ++i) {
+        if (reader.m_Warnings[i].line == 0 || (i > 0 && reader.m_Warnings[i].line < reader.m_Warnings[i - 1].line))
+            std::abort();
+    }
     return 0;
 }

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <climits>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "error_report.h"
+#include "files.h"
 #include "test_files.h"
 
 using namespace std::string_literals;
@@ -58,11 +62,11 @@ protected:
         return m_Dir.File(name);
     }
 
-    // Loads content with a fresh reader, which must accept it, and returns the calls it made.
+    // Loads content with a fresh reader and returns the calls it made.
     std::string Calls(const std::string& content)
     {
         CRecordingVectors reader;
-        EXPECT_EQ(reader.Load(Write(content).c_str()), 1) << content;
+        reader.Load(Write(content).c_str());
         return Join(reader.m_Calls);
     }
 
@@ -136,20 +140,51 @@ TEST_F(VectorFile, GroupsAndSectionsFollowTheStateTable)
                     "<THIRD>\n"
                     "Drive:\n"
                     "4-E 1\n"
-                    "5-F 0\n"),         // a group never closed runs to the end
+                    "5-F 0\n"),         // a group never closed runs to the end (and is refused)
               "FIRST/1/0/A/1 FIRST/1/1/B/0 FIRST/0/2/C/01 FIRST/0/0/D/1 THIRD/1/4/E/1 THIRD/1/5/F/0");
+}
+
+TEST_F(VectorFile, ACutFileIsRefusedAndLinesTakenAsTheyWereNotMeantAreWarnedAbout)
+{
+    // A file that ends inside a group, in its section or before it, is a file cut short.
+    const std::pair<const char*, const char*> cut[] = {
+        {"<NETS>\nDRIVE:\n0-P1 01\n", "group <NETS> is not closed before the end of the file"},
+        {"<A1>\nDRIVE:\n0-P1 01\n</A1>\n<NETS>\n", "group <NETS> has no SENSOR or DRIVE section before the end of the file"},
+    };
+    for (const auto& [text, why] : cut) {
+        CRecordingVectors reader;
+        EXPECT_EQ(reader.Load(Write(text).c_str()), 0) << text;
+        EXPECT_EQ(reader.m_LoadError, why);
+    }
+
+    CRecordingVectors reader;
+    ASSERT_EQ(reader.Load(Write("<G1>\nDRIVE:\n0-P1 0101\nX-P2 0110\n+3 -P3 0011\n1-P4 011\n2-P5\n3 - P6 0101\n"
+                                "text - not a pin line\n</G1>\n<G2>\nSENSOR:\n1-P7 01\n</G2>\n")
+                              .c_str()),
+              1);
+    std::string warnings;
+    for (const CBsrVectors::Warning& warning : reader.m_Warnings)
+        warnings += std::to_string(warning.line) + ": " + warning.text + "\n";
+    EXPECT_EQ(warnings,
+              "4: device number \"X\" is not a number, read as 0\n"
+              "6: 3 values, where group G1 has 4\n"
+              "7: not a pin line (no bit string of 0 and 1 after the pin), skipped\n"
+              "8: not a pin line (no bit string of 0 and 1 after the pin), skipped\n");
+    EXPECT_EQ(Join(reader.m_PinNames), "P1 P2 P3 P4 P7");
+    EXPECT_EQ(reader.m_LoadError, "");
 }
 
 TEST_F(VectorFile, RefusedLinesFailTheLoadButReadingGoesOn)
 {
     CRecordingVectors reader;
     reader.m_Accept = [](const std::string& pin, const std::string&) { return pin.rfind("BAD", 0) != 0; };
-    EXPECT_EQ(reader.Load(Write("<AB>\nDRIVE:\n0-P1 1\n1-BAD1 0\n2-P2 1\n3-BAD2 1\n4-P3 0\n").c_str()), 0);
+    EXPECT_EQ(reader.Load(Write("<AB>\nDRIVE:\n0-P1 1\n1-BAD1 0\n2-P2 1\n3-BAD2 1\n4-P3 0\n</AB>").c_str()), 0);
+    EXPECT_EQ(reader.m_LoadError, "2 pin lines refused");
     EXPECT_EQ(reader.m_Calls.size(), 5u);
     EXPECT_EQ(Join(reader.m_PinNames), "P1 BAD1 P2 BAD2 P3");
     EXPECT_EQ(reader.m_DeviceNumbers, (std::vector<int32_t>{0, 1, 2, 3, 4}));
     // The digest is made as for an accepted file; the refusal messages belong to AddPinVector.
-    EXPECT_EQ(reader.m_VectorsDigest, Md5("<AB>DRIVE:0-P1 11-BAD1 02-P2 13-BAD2 14-P3 0"));
+    EXPECT_EQ(reader.m_VectorsDigest, Md5("<AB>DRIVE:0-P1 11-BAD1 02-P2 13-BAD2 14-P3 0</AB>"));
     EXPECT_EQ(g_BoardFail, 0);
 }
 
@@ -163,20 +198,20 @@ TEST_F(VectorFile, LineEndsNulBytesAndTheDigest)
         const char* calls;
         std::string hashed;
     } cases[] = {
-        {"<AB>\nDRIVE:\n0-P1 01\n1-P2 10", "AB/1/0/P1/01 AB/1/1/P2/10", "<AB>DRIVE:0-P1 011-P2 10"},
-        {"<AB>\r\nDRIVE:\r\n0-P1 01\r\n1-P2 10\r\n", "AB/1/0/P1/01 AB/1/1/P2/10", "<AB>DRIVE:0-P1 011-P2 10"},
-        {"<AB>\r\nDRIVE:\r\n0-P1 01\r\n1-P2 10\r", "AB/1/0/P1/01 AB/1/1/P2/10", "<AB>DRIVE:0-P1 011-P2 10"},
-        {"<AB>\rxDRIVE:\r\n0-P1 1\r2-P2 1\n3-P3 1", "AB/1/0/P1/1 AB/1/3/P3/1", "<AB>DRIVE:0-P1 1-P2 13-P3 1"},
+        {"<AB>\nDRIVE:\n0-P1 01\n1-P2 10\n</AB>", "AB/1/0/P1/01 AB/1/1/P2/10", "<AB>DRIVE:0-P1 011-P2 10</AB>"},
+        {"<AB>\r\nDRIVE:\r\n0-P1 01\r\n1-P2 10\r\n</AB>\r\n", "AB/1/0/P1/01 AB/1/1/P2/10", "<AB>DRIVE:0-P1 011-P2 10</AB>"},
+        {"<AB>\r\nDRIVE:\r\n0-P1 01\r\n1-P2 10\r\n</AB>\r", "AB/1/0/P1/01 AB/1/1/P2/10", "<AB>DRIVE:0-P1 011-P2 10</AB>"},
+        {"<AB>\rxDRIVE:\r\n0-P1 1\r2-P2 1\n3-P3 1\n</AB>", "AB/1/0/P1/1 AB/1/3/P3/1", "<AB>DRIVE:0-P1 1-P2 13-P3 1</AB>"},
         {"header\n\n<AB>\nignored text\nDRIVE:\n0-P1 1\n</AB>\ntrailer", "AB/1/0/P1/1",
          "header<AB>ignored textDRIVE:0-P1 1</AB>trailer"},
         // Behind the NUL of the fourth line is a closing tag that must not end the group.
-        {"<AB>\nDRIVE:\n0-P1 01\0 1-P2 1\n\0</AB>\n3-P3 1\n"s, "AB/1/0/P1/01 AB/1/3/P3/1",
-         "<AB>DRIVE:0-P1 01\0 1-P2 1\0</AB>3-P3 1"s},
+        {"<AB>\nDRIVE:\n0-P1 01\0 1-P2 1\n\0</AB>\n3-P3 1\n</AB>"s, "AB/1/0/P1/01 AB/1/3/P3/1",
+         "<AB>DRIVE:0-P1 01\0 1-P2 1\0</AB>3-P3 1</AB>"s},
         {"", "", ""},
     };
     for (const auto& c : cases) {
         CRecordingVectors reader;
-        ASSERT_EQ(reader.Load(Write(c.text).c_str()), 1) << c.text;
+        ASSERT_EQ(reader.Load(Write(c.text).c_str()), 1) << c.text << reader.m_LoadError;
         EXPECT_EQ(Join(reader.m_Calls), c.calls) << c.text;
         EXPECT_EQ(reader.m_VectorsDigest, Md5(c.hashed)) << c.text;
     }
@@ -185,22 +220,33 @@ TEST_F(VectorFile, LineEndsNulBytesAndTheDigest)
 TEST_F(VectorFile, LoadingAgainStartsAfreshAndUnreadableFilesFail)
 {
     CRecordingVectors reader;
-    const std::string first = Write("<AB>\nDRIVE:\n0-P1 1\n1-P2 0\n", "first.txt");
+    const std::string first = Write("<AB>\nDRIVE:\n0-P1 1\n1-P2 0\n</AB>\n", "first.txt");
     ASSERT_EQ(reader.Load(first.c_str()), 1);
     ASSERT_EQ(reader.Load(first.c_str()), 1);
     EXPECT_EQ(Join(reader.m_PinNames), "P1 P2");
     EXPECT_EQ(reader.m_DeviceNumbers, (std::vector<int32_t>{0, 1}));
-    ASSERT_EQ(reader.Load(Write("<CD>\nSENSOR:\n5-Q9 1\n", "second.txt").c_str()), 1);
+    ASSERT_EQ(reader.Load(Write("<CD>\nSENSOR:\n5-Q9 1\n</CD>", "second.txt").c_str()), 1);
     EXPECT_EQ(Join(reader.m_PinNames), "Q9");
     EXPECT_EQ(reader.m_Calls.back(), "CD/0/5/Q9/1");  // nothing of the first file carries over
     const std::string digest = reader.m_VectorsDigest;
-    EXPECT_EQ(digest, Md5("<CD>SENSOR:5-Q9 1"));
+    EXPECT_EQ(digest, Md5("<CD>SENSOR:5-Q9 1</CD>"));
 
-    // A missing file, a folder (which opens on Linux but cannot be read) and no name fail, empty
-    // the lists and keep the digest.
-    const std::string missing = m_Dir.File("missing.txt");
-    for (const char* path : {missing.c_str(), m_Dir.Path().c_str(), static_cast<const char*>(nullptr)}) {
+    // A missing file, anything but a regular file (a FIFO is not waited on), a file beyond the
+    // size limit and no name fail, empty the lists, keep the digest and say why.
+    const std::string missing = m_Dir.File("missing.txt"), fifo = m_Dir.File("fifo"), big = Write("", "big.txt");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::resize_file(big, platform::kMaxInputFileSize + 1);
+    const std::pair<const char*, const char*> cases[] = {
+        {missing.c_str(), ""},
+        {m_Dir.Path().c_str(), "a folder, not a regular file"},
+        {fifo.c_str(), "a FIFO, not a regular file"},
+        {"/dev/zero", "a device, not a regular file"},
+        {big.c_str(), "larger than 64 MiB"},
+        {nullptr, ""},
+    };
+    for (const auto& [path, why] : cases) {
         EXPECT_EQ(reader.Load(path), 0);
+        EXPECT_EQ(reader.m_LoadError, why);
         EXPECT_TRUE(reader.m_PinNames.empty() && reader.m_DeviceNumbers.empty());
         EXPECT_EQ(reader.m_VectorsDigest, digest);
     }
@@ -210,7 +256,7 @@ TEST_F(VectorFile, LoadingAgainStartsAfreshAndUnreadableFilesFail)
 
 TEST_F(VectorFile, DigestFailureIsReportedAndReadingGoesOn)
 {
-    const std::string path = Write("<AB>\nDRIVE:\n0-P1 1\n");
+    const std::string path = Write("<AB>\nDRIVE:\n0-P1 1\n</AB>\n");
     CRecordingVectors reader;
     ASSERT_EQ(reader.Load(path.c_str()), 1);
     const std::string digest = reader.m_VectorsDigest;
@@ -238,7 +284,7 @@ TEST_F(VectorFile, HugeLinesAreReadWholeAndSkippedQuickly)
     std::string bits(size, '0');
     bits.back() = '1';
     const std::string text = std::string(size, '<') + "\n<AB>\n" + std::string(size, 'S') + "\nDRIVE:\n" +
-                             std::string(size, 'x') + "\n" + std::string(size, ' ') + "\n0-P1 " + bits + "\n1-P2 1\n";
+                             std::string(size, 'x') + "\n" + std::string(size, ' ') + "\n0-P1 " + bits + "\n1-P2 1\n</AB>\n";
     CRecordingVectors reader;
     ASSERT_EQ(reader.Load(Write(text).c_str()), 1);
     ASSERT_EQ(reader.m_Calls.size(), 2u);
@@ -273,7 +319,10 @@ TEST_F(VectorFile, RandomFilesKeepTheReaderConsistent)
             expected &= accept;
             return accept;
         };
-        ASSERT_EQ(reader.Load(Write(text).c_str()), expected) << "round " << round;
+        const int loaded = reader.Load(Write(text).c_str());
+        // A file whose last group is open is refused whatever its lines said.
+        const bool cut = reader.m_LoadError.rfind("group <", 0) == 0;
+        ASSERT_EQ(loaded, cut ? 0 : expected) << "round " << round;
         ASSERT_EQ(reader.m_PinNames.size(), reader.m_Calls.size());
         ASSERT_EQ(reader.m_DeviceNumbers.size(), reader.m_Calls.size());
         for (size_t i = 0; i < reader.m_Calls.size(); ++i) {

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
 #include <string>
 
 #include "test_files.h"
@@ -69,20 +73,48 @@ TEST_F(ErrorReport, TheErrorFileIsCreatedEmptyAndReceivesEachMessageAtOnce)
     EXPECT_EQ(ReadFile(m_Path), "");
 }
 
-TEST_F(ErrorReport, AnErrorFileThatCannotBeCreatedIsOnlyPrinted)
+TEST_F(ErrorReport, AnErrorFileThatCannotBeCreatedOrWrittenSaysWhyAndNeverWritesThroughALink)
 {
-    // A folder that does not exist, and a "folder" that is a plain file: neither can hold the
-    // error file, whoever runs the test.
+    // A folder that does not exist, a "folder" that is a plain file, a link planted in the file's
+    // place: none becomes the error file, and nothing is written anywhere.
     const std::string missing = m_Dir.File("no-such-folder/error.txt");
     qbxtest::WriteFile(m_Dir.File("plain"), "");
+    qbxtest::WriteFile(m_Dir.File("elsewhere"), "precious");
+    std::filesystem::create_symlink(m_Dir.File("elsewhere"), m_Path);
     const std::string underFile = m_Dir.File("plain/error.txt");
     testing::internal::CaptureStdout();
-    OpenErrorFile(missing.c_str());
-    OpenErrorFile(underFile.c_str());
+    EXPECT_FALSE(OpenErrorFile(missing.c_str()));
+    EXPECT_FALSE(OpenErrorFile(underFile.c_str()));
+    EXPECT_FALSE(OpenErrorFile(m_Path.c_str()));
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Open file " + missing + " Error\r\nOpen file " + underFile + " Error\r\n");
+              "Open file " + missing + " Error\r\n" + missing + ": No such file or directory\r\n"
+              "Open file " + underFile + " Error\r\n" + underFile + ": Not a directory\r\n"
+              "Open file " + m_Path + " Error\r\n" + m_Path + ": a symbolic link, not followed\r\n");
+    EXPECT_EQ(ReadFile(m_Dir.File("elsewhere")), "precious");
     EXPECT_FALSE(g_ErrorFile.IsOpen());
     EXPECT_EQ(g_BoardFail, 0);
     EXPECT_EQ(Printed("QBX 1 Sensor DS18S20 not found\r\n"), "QBX 1 Sensor DS18S20 not found\r\n");
     EXPECT_EQ(g_BoardFail, 1);
+
+    // A write that fails (here: beyond the file size limit, as on a full disk) is said once; the
+    // file keeps the whole messages before it and takes no further one.
+    std::filesystem::remove(m_Path);
+    ASSERT_TRUE(OpenErrorFile(m_Path.c_str()));
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit unlimited = limit;
+    limit.rlim_cur = 250;  // two messages and a half; the console capture stays below it
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const std::string line = std::string(98, 'E') + "\r\n";
+    EXPECT_EQ(Printed(line.c_str()), line);
+    EXPECT_EQ(Printed(line.c_str()), line);
+    EXPECT_EQ(Printed(line.c_str()), line + "Error writing file " + m_Path + ": File too large (its messages are incomplete)\r\n");
+    EXPECT_EQ(Printed(line.c_str()), line);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    EXPECT_EQ(g_ErrorFile.Failure(), "File too large");
+    EXPECT_EQ(ReadFile(m_Path), line + line);
+    CloseErrorFile();
+    ASSERT_TRUE(OpenErrorFile(m_Path.c_str()));
+    EXPECT_EQ(g_ErrorFile.Failure(), "");
 }

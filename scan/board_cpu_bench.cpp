@@ -1,6 +1,6 @@
 // CPU time the station itself adds per interconnection vector: the board model and the scan layers
 // over eight ProASIC3 models, with an adapter library that answers at once
-// (scan/bench/usbwire_standin.cpp), on the example BSDL and vector files. One vector is the
+// (the quiet usbwire stand-in of testsupport/), on the example BSDL and vector files. One vector is the
 // SAMPLE/PRELOAD scan, the EXTEST scan, the merges and the comparison of every claimed cell.
 //
 // The stand-in chain captures zeros; the sensed cells of the vectors are set to 0 here, so that
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "qbx_zor.h"
+#include "usbwire_spy.h"
 
 namespace {
 
@@ -34,13 +35,13 @@ struct ExampleBoard {
         board.AttachChain(handle, 1);
     }
 
-    unsigned char target = 0;
-    void* handle = &target;
+    qbxtest::UsbwireSpy adapter{qbxtest::UsbwireSpy::kQuiet};
+    void* handle = adapter.Handle();
     CQbx_zor board;
     std::string error;
 };
 
-void BM_StationCpuPerVector(benchmark::State& state)
+void BM_BoardCpuPerVector(benchmark::State& state)
 {
     ExampleBoard example;
     if (!example.error.empty()) {
@@ -60,9 +61,9 @@ void BM_StationCpuPerVector(benchmark::State& state)
     state.counters["vectors"] = n;
     state.SetLabel("DriveVector: preload + EXTEST scans, merges, comparison; adapter answering at once");
 }
-BENCHMARK(BM_StationCpuPerVector)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BoardCpuPerVector)->Unit(benchmark::kMicrosecond);
 
-void BM_StationCpuLockPllAndTruthTable(benchmark::State& state)
+void BM_BoardCpuLockPllAndTruthTable(benchmark::State& state)
 {
     // The per-board and start-up work on the vectors: the LOCKPLL pattern and the truth table.
     ExampleBoard example;
@@ -75,7 +76,7 @@ void BM_StationCpuLockPllAndTruthTable(benchmark::State& state)
         benchmark::DoNotOptimize(example.board.TruthTable());
     }
 }
-BENCHMARK(BM_StationCpuLockPllAndTruthTable)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BoardCpuLockPllAndTruthTable)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

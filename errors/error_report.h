@@ -7,12 +7,19 @@
 #include <string>
 #include <string_view>
 
+#include "files.h"
+
 // The board-fail flag: cleared at the start of each board's cycle, set by every ReportError.
 extern int g_BoardFail;
 
 // The error file in the output folder. Other programs may read it while the station writes: it is
 // an ordinary file, and every message is written straight through to it, so a reader sees each
-// message as soon as it is reported.
+// message as soon as it is reported. It is never opened through a symbolic link, nor when the
+// path names anything but a regular file (platform::COutputFile).
+//
+// Every write is checked. At the first that fails (a full disk) the console says so at once, the
+// file takes no further message (what it holds stays whole lines, in order) and Failure() keeps
+// the system's error text until the file is opened again.
 class CErrorFile {
 public:
     CErrorFile() = default;
@@ -20,20 +27,28 @@ public:
     CErrorFile(const CErrorFile&) = delete;
     CErrorFile& operator=(const CErrorFile&) = delete;
 
-    bool IsOpen() const { return m_Fd >= 0; }
+    bool IsOpen() const { return m_File.IsOpen(); }
     // The path of the open file; empty while closed.
     const std::string& Path() const { return m_Path; }
 
-    // Creates the file, or truncates an existing one, for writing. False when that fails (errno
-    // says why) or a file is already open.
-    bool Open(const char* path);
-    // Writes all of text; failures are ignored, as the station ignores the outcome of its writes.
+    // Creates the file, or empties an existing one, for writing. False, with why, when that fails
+    // or a file is already open.
+    bool Open(const char* path, std::string& why);
+    // Writes all of text, unless an earlier write failed.
     void Write(std::string_view text);
+    // Flushes the file to the disk; a failure counts as a failed write.
+    void Sync();
+    // Closes the file; a failure of the close is said on the console.
     void Close();
+    // Why a write to the file last opened failed; "" while every write reached it.
+    const std::string& Failure() const { return m_Failure; }
 
 private:
-    int m_Fd = -1;
+    void Failed(const std::string& why);
+
+    platform::COutputFile m_File;
     std::string m_Path;
+    std::string m_Failure;
 };
 
 // The process-wide error file; open from OpenErrorFile until CloseErrorFile.
@@ -49,9 +64,10 @@ int ReportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void SetReportObserver(std::function<void(std::string_view message)> observer);
 
 // Opens the error file at path, created empty, unless it is already open. When it cannot be
-// created, "Open file %s Error\r\n" is printed on the console (not reported: no board fails
-// because of it) and the station goes on without an error file.
-void OpenErrorFile(const char* path);
+// created, "Open file %s Error\r\n" and the reason ("<path>: <why>") are printed on the console
+// (not reported: no board fails because of it) and false is returned; the caller may go on
+// without an error file.
+bool OpenErrorFile(const char* path);
 
 // Closes the error file if it is open.
 void CloseErrorFile();
