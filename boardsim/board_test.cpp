@@ -96,8 +96,6 @@ TEST(Board, NetsAndFaults)
          {kOut1Drives1, kQuiet, kQuiet}, {{1, 0, 0}, {2, 0, 1}}},
         {"open: never joined by a short", 0, {}, {{1, kIn1}}, {{{1, kIn1}, {0, kOut1}}}, {},
          {kOut1Drives1, kQuiet, kQuiet}, {{1, 0, 0}}},
-        {"two nets without a short", 0, {net, {{2, kIn1}, {2, kIo1}}}, {}, {}, {}, {kOut1Drives1, kQuiet, kQuiet},
-         {{2, 0, 0}}},
         {"short: two nets become one", 0, {net, {{2, kIn1}, {2, kIo1}}}, {}, {{{1, kIn1}, {2, kIo1}}}, {},
          {kOut1Drives1, kQuiet, kQuiet}, {{2, 0, 1}, {2, 3, 1}}},
         {"short: its drivers disagree", 1, {net, {{2, kIn1}, {2, kIo1}}}, {}, {{{1, kIn1}, {2, kIo1}}}, {},

@@ -11,12 +11,13 @@ namespace qbxsim {
 namespace {
 
 using Acks = std::vector<bool>;
+using Bits = std::vector<bool>;
 
 // A device that answers every reset and leaves fixed read-slot levels, logging the master's bits.
 class ScriptedDevice : public OneWireDevice {
 public:
-    std::vector<bool> levels;   // what it leaves in each slot in turn (then released)
-    std::vector<bool> seen;     // the master's bits
+    Bits levels;   // what it leaves in each slot in turn (then released)
+    Bits seen;     // the master's bits
     int resets = 0;
     bool pullup = false;
     uint64_t Rom() const override { return 0; }
@@ -89,11 +90,13 @@ TEST(Ds2482, RefusedBytesChangeNothing)
     EXPECT_TRUE(b.device.seen.empty());
 }
 
+// busy_reads: 1WB shows for that many status reads, the results only afterwards; stuck_busy: for
+// ever. Meanwhile 1-Wire commands and Write Configuration are refused.
 TEST(Ds2482, BusyHidesResultsAndRefusesOneWireCommands)
 {
     Bench b({3, false});
     auto& host = b.host;
-    b.device.levels = std::vector<bool>(8, false);
+    b.device.levels = Bits(8, false);
     ASSERT_TRUE(host.WriteOk({0x96}));
     for (uint8_t code : {0xB4, 0x96})
         EXPECT_EQ(host.Write({code}), (Acks{true, false}));
@@ -111,7 +114,6 @@ TEST(Ds2482, BusyHidesResultsAndRefusesOneWireCommands)
     EXPECT_EQ(host.ReadOne(), 0x00) << "the previous byte until this Read Byte ends";
     EXPECT_TRUE(host.WriteOk({0xF0}));   // Device Reset ends the busy period
     EXPECT_EQ(host.ReadOne(), 0x18);
-    EXPECT_TRUE(host.WriteOk({0xB4}));
 
     Bench idle({0, false});
     ASSERT_TRUE(idle.host.WriteOk({0xB4}));
@@ -146,15 +148,15 @@ TEST(Ds2482, OneWireCommands)
     EXPECT_EQ(host.WaitIdle() & Ds2482::kSBR, 0);
     EXPECT_TRUE(host.WriteOk({0x87, 0xFF}));
     EXPECT_EQ(host.WaitIdle() & Ds2482::kSBR, Ds2482::kSBR);
-    EXPECT_EQ(b.device.seen, (std::vector<bool>{false, true, true}));
+    EXPECT_EQ(b.device.seen, (Bits{false, true, true}));
 
     b.device.seen.clear();
     EXPECT_TRUE(host.WriteByte(0x4D));
-    EXPECT_EQ(b.device.seen, (std::vector<bool>{true, false, true, true, false, false, true, false})) << "LSB first";
+    EXPECT_EQ(b.device.seen, (Bits{true, false, true, true, false, false, true, false})) << "LSB first";
     b.device.seen.clear();
     b.device.levels = {false, true, true, false, false, true, false, true};
     EXPECT_EQ(host.ReadByte(), 0xA6);
-    EXPECT_EQ(b.device.seen, std::vector<bool>(8, true));
+    EXPECT_EQ(b.device.seen, Bits(8, true));
 }
 
 // Triplet: two read slots (SBR, TSB), then the direction written (DIR).
@@ -174,10 +176,12 @@ TEST(Ds2482, TripletAnswersEveryCase)
         const uint8_t status = b.host.Triplet(c.v);
         EXPECT_EQ(status & (Ds2482::kSBR | Ds2482::kTSB | Ds2482::kDIR),
                   (c.first ? Ds2482::kSBR : 0) | (c.second ? Ds2482::kTSB : 0) | (c.dir ? Ds2482::kDIR : 0));
-        EXPECT_EQ(b.device.seen, (std::vector<bool>{true, true, c.dir}));
+        EXPECT_EQ(b.device.seen, (Bits{true, true, c.dir}));
     }
 }
 
+// The strong pull-up starts after the Write Byte or Single Bit sent with SPU set and ends, SPU
+// with it, at the next 1-Wire command, a configuration write without SPU or Device Reset.
 TEST(Ds2482, StrongPullupIsOneShot)
 {
     Bench b;
@@ -187,12 +191,9 @@ TEST(Ds2482, StrongPullupIsOneShot)
     EXPECT_FALSE(b.device.pullup);
     EXPECT_TRUE(host.WriteByte(0x44));
     EXPECT_TRUE(b.device.pullup);
-    EXPECT_TRUE(b.chip.StrongPullupActive());
-    EXPECT_TRUE(host.OneWireReset());   // the next 1-Wire command ends it, and SPU with it
+    EXPECT_TRUE(host.OneWireReset());
     EXPECT_FALSE(b.device.pullup);
     EXPECT_EQ(b.chip.Config(), Ds2482::kAPU);
-    EXPECT_TRUE(host.WriteByte(0x44));
-    EXPECT_FALSE(b.device.pullup);
 
     host.WriteConfig(Ds2482::kSPU);
     EXPECT_TRUE(host.WriteOk({0x87, 0x80}));

@@ -34,26 +34,12 @@ TEST(ShiftRing, GroupShiftEqualsBitByBit)
     }
 }
 
-TEST(BoundaryLayout, CellsTakeTheirRolesFromThePortTable)
+TEST(BoundaryLayout, APortNamingACellOutsideTheRegisterIsRefused)
 {
-    std::string error;
-    auto layout = testing::TinyLayout(&error);
-    ASSERT_TRUE(layout) << error;
-    using R = CBoundaryLayout::Role;
-    const std::vector<R> expected = {R::Input, R::Output, R::Control, R::Input,   R::Output,
-                                     R::Control, R::Input, R::Output, R::Control, R::Internal};
-    ASSERT_EQ(layout->Length(), expected.size());
-    for (size_t c = 0; c < expected.size(); ++c)
-        EXPECT_EQ(layout->CellRole(c), expected[c]) << "cell " << c;
-    EXPECT_EQ(layout->InputPort(0), testing::kIn1);
-    EXPECT_EQ(layout->InputPort(3), testing::kIo1);
-    EXPECT_EQ(layout->InputPort(6), testing::kIo2);
-    EXPECT_EQ(layout->InputPort(1), -1);
-    EXPECT_EQ(layout->OutputPorts(), (std::vector<uint32_t>{testing::kOut1, testing::kIo1, testing::kIo2}));
-
     std::vector<_PINDESC> ports(1);
     ports[0].name = "P";
     ports[0].outCell = 12;
+    std::string error;
     EXPECT_FALSE(CBoundaryLayout::Build(ports, 10, &error));
     EXPECT_NE(error.find("port P names cell 12"), std::string::npos) << error;
     EXPECT_FALSE(CBoundaryLayout::Build(ports, 0, &error));
@@ -64,7 +50,7 @@ protected:
     CSimChain Single(std::optional<uint32_t> idcode = 0x3E74E1CF)
     {
         std::vector<CSimFpga> devices;
-        devices.emplace_back(m_Layout, idcode);
+        devices.emplace_back(testing::TinyLayout(), idcode);
         return CSimChain(std::move(devices));
     }
     // Loads an instruction and returns what the IR captured.
@@ -84,8 +70,6 @@ protected:
         jtag.Update();
         return Value(captured);
     }
-
-    std::shared_ptr<const CBoundaryLayout> m_Layout = testing::TinyLayout();
 };
 
 TEST_F(FpgaTest, InstructionsSelectTheirRegisters)
@@ -95,7 +79,7 @@ TEST_F(FpgaTest, InstructionsSelectTheirRegisters)
     jtag.Reset();
     EXPECT_EQ(chain.Devices()[0].Instruction(), CSimFpga::kIdcode) << "Test-Logic-Reset selects IDCODE";
     jtag.ToShiftDr();
-    EXPECT_EQ(Value(jtag.Zeros(32, true)), 0x3E74E1CFu);
+    EXPECT_EQ(Value(jtag.Shift(std::vector<bool>(32), true)), 0x3E74E1CFu);
     jtag.Update();
     EXPECT_EQ(LoadIr(jtag, 0x01), CSimFpga::kIrCapture);
     EXPECT_EQ(chain.Devices()[0].Instruction(), 0x01);
@@ -156,38 +140,6 @@ TEST_F(FpgaTest, SamplePreloadCapturesAndExtestDrives)
     EXPECT_FALSE(fpga.Drives(testing::kIn1, &level)) << "an input has no output cell";
     jtag.Reset();
     EXPECT_FALSE(fpga.Drives(testing::kOut1, &level)) << "Test-Logic-Reset ends EXTEST";
-}
-
-// Grouped shifting of the whole chain gives what pulse-by-pulse shifting gives.
-TEST_F(FpgaTest, GroupedChainShiftEqualsPulseByPulse)
-{
-    auto run = [&](bool grouped) {
-        std::vector<CSimFpga> devices;
-        for (uint32_t id : {0x11111111u, 0x2222AAA3u, 0x3E74E1CFu})
-            devices.emplace_back(m_Layout, id);
-        CSimChain chain(std::move(devices));
-        ChainDriver jtag(chain, grouped);
-        std::vector<bool> all;
-        auto keep = [&](const std::vector<bool>& bits) { all.insert(all.end(), bits.begin(), bits.end()); };
-        jtag.Reset();
-        jtag.ToShiftDr();
-        keep(jtag.Zeros(3 * 32 + 5, true));
-        jtag.Update();
-        jtag.ToShiftIr();
-        keep(jtag.Shift(Bits(0x01'00'01, 24), true));  // SAMPLE, EXTEST, SAMPLE
-        jtag.Update();
-        jtag.ToShiftDr();
-        keep(jtag.Shift(Bits(0x2AB'3CD'1EF, 30), true));
-        jtag.Update();
-        jtag.ToShiftDr();
-        keep(jtag.Zeros(30, true));
-        return all;
-    };
-    std::vector<bool> slow = run(false);
-    EXPECT_EQ(run(true), slow);
-    EXPECT_EQ(Value(slow, 0, 32), 0x3E74E1CFu) << "the device nearest TDO comes out first";
-    EXPECT_EQ(Value(slow, 32, 32), 0x2222AAA3u);
-    EXPECT_EQ(Value(slow, 64, 32), 0x11111111u);
 }
 
 }  // namespace

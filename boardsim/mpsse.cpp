@@ -1,6 +1,11 @@
 #include "mpsse.h"
 
+#include "d2xx.h"
+#include "mpsse_commands.h"
+
 namespace qbxsim {
+
+using namespace mpsse;
 
 namespace {
 
@@ -12,17 +17,6 @@ uint8_t Reverse8(uint32_t b)
     b = ((b & 0xAA) >> 1) | ((b & 0x55) << 1);
     return static_cast<uint8_t>(b);
 }
-
-// Opcode bits of the data-shifting commands (bit 7 clear).
-enum : uint8_t {
-    kNegWrite = 0x01,  // DO/TMS change on the falling edge
-    kBitMode = 0x02,   // length in bits, else in bytes
-    kNegRead = 0x04,   // DI sampled on the falling edge
-    kLsbFirst = 0x08,
-    kWriteDo = 0x10,
-    kReadDi = 0x20,
-    kWriteTms = 0x40,
-};
 
 }  // namespace
 
@@ -52,18 +46,21 @@ namespace {
 
 bool DecodeBadOpcode(uint8_t op)
 {
-    if (op < 0x80) {
+    if (!(op & kNotDataShift)) {
         if (op & kWriteTms)  // TMS commands are bit commands; MSB-first ones only with a read
-            return !(op & kBitMode) || (!(op & kLsbFirst) && !(op & kReadDi));
-        return !(op & (kWriteDo | kReadDi));  // 0x00..0x0F move no data
+            return !(op & kBitMode) || (!(op & kLsbFirst) && !(op & kReadTdo));
+        return !(op & (kWriteTdi | kReadTdo));  // 0x00..0x0F move no data
     }
     switch (op) {
-    case 0x80: case 0x81: case 0x82: case 0x83: case 0x84: case 0x85: case 0x86: case 0x87:
-    case 0x88: case 0x89: case 0x8A: case 0x8B: case 0x8C: case 0x8D: case 0x8E: case 0x8F:
-    case 0x94: case 0x95: case 0x96: case 0x97: case 0x9C: case 0x9D:
+    case kSetLowByte: case kReadLowByte: case kSetHighByte: case kReadHighByte:
+    case kLoopbackOn: case kLoopbackOff: case kSetClockDivisor: case kSendImmediate:
+    case kWaitIoHigh: case kWaitIoLow: case kDisableDivideBy5: case kEnableDivideBy5:
+    case kEnableThreePhase: case kDisableThreePhase: case kClockBits: case kClockBytes:
+    case kClockUntilIoHigh: case kClockUntilIoLow: case kEnableAdaptive: case kDisableAdaptive:
+    case kClockBytesOrIoHigh: case kClockBytesOrIoLow:
         return false;
     default:
-        return true;  // including 0x9E, which only the FT232H knows
+        return true;  // including kDriveZeroOnly, which only the FT232H knows
     }
 }
 
@@ -74,8 +71,8 @@ size_t CMpsseEngine::CommandLength(const uint8_t* data, size_t available)
     uint8_t op = data[0];
     if (IsBadOpcode(op))
         return 1;
-    if (op < 0x80) {
-        bool writes = (op & kWriteTms) || (op & kWriteDo);
+    if (!(op & kNotDataShift)) {
+        bool writes = (op & kWriteTms) || (op & kWriteTdi);
         if (op & kBitMode)
             return writes ? 3 : 2;
         if (available < 3)
@@ -84,15 +81,17 @@ size_t CMpsseEngine::CommandLength(const uint8_t* data, size_t available)
         return writes ? 3 + length + 1 : 3;
     }
     switch (op) {
-    case 0x80: case 0x82: case 0x86: case 0x8F: case 0x9C: case 0x9D: return 3;
-    case 0x8E: return 2;
+    case kSetLowByte: case kSetHighByte: case kSetClockDivisor: case kClockBytes:
+    case kClockBytesOrIoHigh: case kClockBytesOrIoLow:
+        return 3;
+    case kClockBits: return 2;
     default: return 1;
     }
 }
 
 void CMpsseEngine::SetBitMode(uint8_t /*mask*/, uint8_t mode)
 {
-    if (mode == 0x02) {
+    if (mode == FT_BITMODE_MPSSE) {
         m_Mpsse = true;
         return;
     }
@@ -123,7 +122,7 @@ void CMpsseEngine::Purge()
 
 double CMpsseEngine::ClockHz() const
 {
-    double base = m_DivideBy5 ? 12e6 : 60e6;
+    double base = m_DivideBy5 ? kDividedBy5ClockHz : kMasterClockHz;
     return base / ((1.0 + m_Divisor) * 2.0);
 }
 
@@ -154,7 +153,7 @@ size_t CMpsseEngine::Process(const uint8_t* data, size_t size, std::vector<uint8
 {
     size_t pos = 0;
     while (pos < size && !m_Stalled) {
-        if (data[pos] == 0x80 && size - pos >= 3) {  // the most frequent command, taken directly
+        if (data[pos] == kSetLowByte && size - pos >= 3) {  // the most frequent command, taken directly
             m_LowDirection = data[pos + 2];
             SetLow(data[pos + 1]);
             pos += 3;
@@ -254,10 +253,10 @@ void CMpsseEngine::ExecuteShift(const uint8_t* cmd, std::vector<uint8_t>& reply)
     const uint8_t op = cmd[0];
     const bool tms = op & kWriteTms;
     const bool lsb = op & kLsbFirst;
-    const bool read = op & kReadDi;
-    const bool writeDo = !tms && (op & kWriteDo);
-    const bool negWrite = op & kNegWrite;
-    const bool negRead = op & kNegRead;
+    const bool read = op & kReadTdo;
+    const bool writeDo = !tms && (op & kWriteTdi);
+    const bool negWrite = op & kWriteOnFalling;
+    const bool negRead = op & kReadOnFalling;
 
     if (op & kBitMode) {
         const unsigned n = (cmd[1] & 7u) + 1;
@@ -293,75 +292,75 @@ void CMpsseEngine::Execute(const uint8_t* cmd, std::vector<uint8_t>& reply)
 {
     const uint8_t op = cmd[0];
     if (IsBadOpcode(op)) {
-        reply.push_back(0xFA);
+        reply.push_back(kBadCommand);
         reply.push_back(op);
         return;
     }
-    if (op < 0x80) {
+    if (!(op & kNotDataShift)) {
         ExecuteShift(cmd, reply);
         return;
     }
     switch (op) {
-    case 0x80:
+    case kSetLowByte:
         m_LowDirection = cmd[2];
         SetLow(cmd[1]);
         break;
-    case 0x82:  // nothing on the QBX adapter uses the high byte
+    case kSetHighByte:  // nothing on the QBX adapter uses the high byte
         m_HighValue = cmd[1];
         m_HighDirection = cmd[2];
         break;
-    case 0x81:
+    case kReadLowByte:
         reply.push_back(ReadLow());
         break;
-    case 0x83:  // released high-byte pins read high (the chip's pull-ups)
+    case kReadHighByte:  // released high-byte pins read high (the chip's pull-ups)
         reply.push_back(static_cast<uint8_t>((m_HighValue & m_HighDirection) | ~m_HighDirection));
         break;
-    case 0x84: m_Loopback = true; break;
-    case 0x85: m_Loopback = false; break;
-    case 0x86:
+    case kLoopbackOn: m_Loopback = true; break;
+    case kLoopbackOff: m_Loopback = false; break;
+    case kSetClockDivisor:
         m_Divisor = static_cast<uint16_t>(cmd[1] | (cmd[2] << 8));
         UpdateBitSeconds();
         break;
-    case 0x87: m_SendImmediateAt = reply.size(); break;
-    case 0x88:         // wait until GPIOL1 is high / low
-    case 0x89: {
+    case kSendImmediate: m_SendImmediateAt = reply.size(); break;
+    case kWaitIoHigh:
+    case kWaitIoLow: {
         bool high = (ReadLow() & kPinGpiol1) != 0;
-        if (high != (op == 0x88))
+        if (high != (op == kWaitIoHigh))
             m_Stalled = true;
         break;
     }
-    case 0x8A: m_DivideBy5 = false; UpdateBitSeconds(); break;
-    case 0x8B: m_DivideBy5 = true; UpdateBitSeconds(); break;
-    case 0x8C: m_ThreePhase = true; UpdateBitSeconds(); break;
-    case 0x8D: m_ThreePhase = false; UpdateBitSeconds(); break;
-    case 0x8E:
+    case kDisableDivideBy5: m_DivideBy5 = false; UpdateBitSeconds(); break;
+    case kEnableDivideBy5: m_DivideBy5 = true; UpdateBitSeconds(); break;
+    case kEnableThreePhase: m_ThreePhase = true; UpdateBitSeconds(); break;
+    case kDisableThreePhase: m_ThreePhase = false; UpdateBitSeconds(); break;
+    case kClockBits:
         Clock((cmd[1] & 7u) + 1, 0, false, false, true, false);
         break;
-    case 0x8F: {
+    case kClockBytes: {
         size_t bytes = (static_cast<size_t>(cmd[1]) | (static_cast<size_t>(cmd[2]) << 8)) + 1;
         for (size_t i = 0; i < bytes && !m_Stalled; ++i)
             Clock(8, 0, false, false, true, false);
         break;
     }
-    case 0x94:  // clock until GPIOL1 is high / low: nothing on the board moves GPIOL1
-    case 0x95: {
+    case kClockUntilIoHigh:  // nothing on the board moves GPIOL1
+    case kClockUntilIoLow: {
         bool high = (ReadLow() & kPinGpiol1) != 0;
-        if (high != (op == 0x94))
+        if (high != (op == kClockUntilIoHigh))
             m_Stalled = true;
         break;
     }
-    case 0x9C:  // clock a count of bytes, or until GPIOL1 is high / low
-    case 0x9D: {
+    case kClockBytesOrIoHigh:
+    case kClockBytesOrIoLow: {
         bool high = (ReadLow() & kPinGpiol1) != 0;
-        if (high == (op == 0x9C))
+        if (high == (op == kClockBytesOrIoHigh))
             break;
         size_t bytes = (static_cast<size_t>(cmd[1]) | (static_cast<size_t>(cmd[2]) << 8)) + 1;
         for (size_t i = 0; i < bytes && !m_Stalled; ++i)
             Clock(8, 0, false, false, true, false);
         break;
     }
-    case 0x96: m_Adaptive = true; break;
-    case 0x97: m_Adaptive = false; break;
+    case kEnableAdaptive: m_Adaptive = true; break;
+    case kDisableAdaptive: m_Adaptive = false; break;
     default: break;
     }
 }

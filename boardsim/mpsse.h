@@ -52,10 +52,10 @@ class CMpsseEngine {
 public:
     explicit CMpsseEngine(CPinTarget* target) : m_Target(target) { UpdateBitSeconds(); }
 
-    // FT_SetBitMode: mode 0x00 resets (the engine leaves MPSSE, drops a partial command, returns
-    // to its power-on settings and releases every pin); 0x02 enters MPSSE. In any other mode the
-    // engine is idle. Until MPSSE is entered, written bytes are ignored. The mask is not used:
-    // in MPSSE mode the directions come from the 0x80/0x82 commands.
+    // FT_SetBitMode: FT_BITMODE_RESET (the engine leaves MPSSE, drops a partial command, returns
+    // to its power-on settings and releases every pin); FT_BITMODE_MPSSE enters MPSSE. In any
+    // other mode the engine is idle. Until MPSSE is entered, written bytes are ignored. The mask is
+    // not used: in MPSSE mode the directions come from the set-low/high-byte commands.
     void SetBitMode(uint8_t mask, uint8_t mode);
     bool InMpsse() const { return m_Mpsse; }
 
@@ -82,7 +82,7 @@ public:
     bool ThreePhase() const { return m_ThreePhase; }
     bool Adaptive() const { return m_Adaptive; }
     bool Loopback() const { return m_Loopback; }
-    // The engine waits for a level that never comes (0x88/0x89/0x94/0x95 on GPIOL1, or any
+    // The engine waits for a level that never comes (a wait or clock-until on GPIOL1, or any
     // clocking with adaptive clocking on, since nothing on the board returns RTCK): it executes
     // nothing more until a reset or purge.
     bool Stalled() const { return m_Stalled; }
@@ -92,7 +92,7 @@ public:
     static constexpr size_t kNoSendImmediate = static_cast<size_t>(-1);
     size_t SendImmediateAt() const { return m_SendImmediateAt; }
 
-    // 0xFA and the opcode answer a command the chip does not know.
+    // mpsse::kBadCommand and the opcode answer a command the chip does not know.
     static bool IsBadOpcode(uint8_t op);
 
 private:

@@ -2,7 +2,6 @@
 // expects, and a driver that walks a JTAG chain through its TAP states.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -15,14 +14,15 @@
 
 namespace qbxsim::testing {
 
-// A 1-Wire device that answers every reset and whose JTAG switch always conducts.
+// A 1-Wire device that answers every reset and whose JTAG switch conducts (unless told not to).
 class ConductingSwitch : public OneWireDevice {
 public:
+    bool conducts = true;
     uint64_t Rom() const override { return 0x20; }
     void PowerOn() override {}
     bool Reset() override { return true; }
     bool Slot(bool masterBit) override { return masterBit; }
-    bool JtagSwitchConducts() const override { return true; }
+    bool JtagSwitchConducts() const override { return conducts; }
 };
 
 // A ten-cell device "TINY":
@@ -60,11 +60,10 @@ inline std::shared_ptr<const CBoundaryLayout> TinyLayout(std::string* error = nu
     return CBoundaryLayout::Build(data.pins, static_cast<size_t>(data.boundaryLength), error, &data.driveMask);
 }
 
-// Walks a chain by single TCK pulses (or by Pulses groups when `grouped`): TMS moves and shifts
-// with LSB-first bit strings.
+// Walks a chain by single TCK pulses: TMS moves, and shifts of LSB-first bit strings.
 class ChainDriver {
 public:
-    explicit ChainDriver(CSimChain& chain, bool grouped = false) : m_Chain(chain), m_Grouped(grouped) {}
+    explicit ChainDriver(CSimChain& chain) : m_Chain(chain) {}
 
     bool Clock(bool tdi, bool tms)
     {
@@ -83,34 +82,17 @@ public:
     void ToShiftIr() { Tms({0, 1, 1, 0, 0}); }
     void Update() { Tms({1, 0}); }               // Exit1 -> Update -> Run-Test/Idle
 
-    // Shifts `bits` (bit k = TDI on clock k); TMS high on the last clock when `exit`.
+    // Shifts `bits` (bit k = TDI on clock k) and returns TDO; TMS high on the last clock when `exit`.
     std::vector<bool> Shift(const std::vector<bool>& bits, bool exit)
     {
         std::vector<bool> out;
-        size_t body = exit && !bits.empty() ? bits.size() - 1 : bits.size();
-        for (size_t k = 0; k < body;) {
-            unsigned n = static_cast<unsigned>(std::min<size_t>(8, body - k));
-            uint32_t in = 0, tdo = 0;
-            for (unsigned i = 0; i < n; ++i)
-                in |= static_cast<uint32_t>(bits[k + i]) << i;
-            if (m_Grouped)
-                tdo = m_Chain.Pulses(n, in, false);
-            else
-                for (unsigned i = 0; i < n; ++i)
-                    tdo |= static_cast<uint32_t>(Clock(bits[k + i], false)) << i;
-            for (unsigned i = 0; i < n; ++i)
-                out.push_back((tdo >> i) & 1);
-            k += n;
-        }
-        if (body < bits.size())
-            out.push_back(Clock(bits.back(), true));
+        for (size_t k = 0; k < bits.size(); ++k)
+            out.push_back(Clock(bits[k], exit && k + 1 == bits.size()));
         return out;
     }
-    std::vector<bool> Zeros(size_t n, bool exit) { return Shift(std::vector<bool>(n, false), exit); }
 
 private:
     CSimChain& m_Chain;
-    bool m_Grouped;
 };
 
 inline std::vector<bool> Bits(uint64_t value, size_t n)

@@ -94,40 +94,33 @@ struct BridgeHost {
     }
     void WriteConfig(uint8_t cfg) { WriteOk({0xD2, static_cast<uint8_t>((~cfg << 4) | (cfg & 0x0F))}); }
 
-    bool StartSearch() { return OneWireReset() && WriteByte(0xF0); }
-    std::vector<uint64_t> Search();
+    // The ROM search of Maxim's AN187 (last-discrepancy method) over the triplet: every ROM on
+    // the bus, in search order.
+    std::vector<uint64_t> Search()
+    {
+        std::vector<uint64_t> found;
+        uint64_t rom = 0;
+        int lastDiscrepancy = -1;
+        do {
+            if (!OneWireReset() || !WriteByte(0xF0))
+                break;
+            int lastZero = -1;
+            for (int i = 0; i < 64; ++i) {
+                const bool direction = i < lastDiscrepancy ? ((rom >> i) & 1) != 0 : i == lastDiscrepancy;
+                const uint8_t status = Triplet(direction);
+                const bool id = status & Ds2482::kSBR, cmp = status & Ds2482::kTSB, taken = status & Ds2482::kDIR;
+                if (id && cmp)
+                    return found;   // nobody answered
+                if (!id && !cmp && !taken)
+                    lastZero = i;
+                rom = taken ? rom | (uint64_t{1} << i) : rom & ~(uint64_t{1} << i);
+            }
+            found.push_back(rom);
+            lastDiscrepancy = lastZero;
+        } while (lastDiscrepancy >= 0 && found.size() < 100);
+        return found;
+    }
 };
-
-// The ROM search of Maxim's AN187 (last-discrepancy method) over a bridge's triplet, for any host
-// with StartSearch() (reset, presence, Search ROM) and Triplet() (the status byte, or -1 when the
-// bridge cannot be reached). ROMs in search order.
-template <class Host>
-std::vector<uint64_t> SearchRoms(Host& host)
-{
-    std::vector<uint64_t> found;
-    uint64_t rom = 0;
-    int lastDiscrepancy = -1;
-    do {
-        if (!host.StartSearch())
-            break;
-        int lastZero = -1;
-        for (int i = 0; i < 64; ++i) {
-            const bool direction = i < lastDiscrepancy ? ((rom >> i) & 1) != 0 : i == lastDiscrepancy;
-            const int status = host.Triplet(direction);
-            const bool id = status & Ds2482::kSBR, cmp = status & Ds2482::kTSB, taken = status & Ds2482::kDIR;
-            if (status < 0 || (id && cmp))
-                return found;   // nobody answered
-            if (!id && !cmp && !taken)
-                lastZero = i;
-            rom = taken ? rom | (uint64_t{1} << i) : rom & ~(uint64_t{1} << i);
-        }
-        found.push_back(rom);
-        lastDiscrepancy = lastZero;
-    } while (lastDiscrepancy >= 0 && found.size() < 100);
-    return found;
-}
-
-inline std::vector<uint64_t> BridgeHost::Search() { return SearchRoms(*this); }
 
 // ROMs in the order a zero-first search finds them: ascending in wire-bit order.
 inline std::vector<uint64_t> SearchOrder(std::vector<uint64_t> roms)

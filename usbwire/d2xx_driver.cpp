@@ -5,26 +5,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
+#include <optional>
 #include <string>
 
 namespace usbwire {
 
 namespace {
-
-struct DriverState {
-    std::mutex mutex;
-    bool resolved = false;
-    bool usable = false;
-    D2xxDriver table;
-};
-
-// The one piece of process-wide state of the library: the loaded driver's table.
-DriverState& State()
-{
-    static DriverState state;
-    return state;
-}
 
 // The folder of the file (shared library or program) that holds this code, or "" if unknown.
 std::string OwnFolder()
@@ -60,8 +46,8 @@ bool Resolve(void* library, const char* name, Pointer& pointer, std::string& err
     return true;
 }
 
-// Loads the driver and fills table; on failure writes the one line to standard error.
-bool Load(D2xxDriver& table)
+// Loads the driver and resolves its functions; on failure writes the one line to standard error.
+std::optional<D2xxDriver> Load()
 {
     const char* configured = std::getenv("USBWIRE_DRIVER");
     std::string name = (configured && *configured) ? configured : kDefaultDriver;
@@ -80,7 +66,7 @@ bool Load(D2xxDriver& table)
     }
     if (library == nullptr) {
         ReportFailure(name, dlerror());
-        return false;
+        return std::nullopt;
     }
 
     D2xxDriver loaded;
@@ -101,33 +87,20 @@ bool Load(D2xxDriver& table)
     if (!ok) {
         ReportFailure(name, error.c_str());
         dlclose(library);
-        return false;
+        return std::nullopt;
     }
     // The library stays loaded for the rest of the process: handles may outlive any scope here.
-    table = loaded;
-    return true;
+    return loaded;
 }
 
 }  // namespace
 
 const D2xxDriver* GetD2xxDriver()
 {
-    DriverState& state = State();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    if (!state.resolved) {
-        state.usable = Load(state.table);
-        state.resolved = true;
-    }
-    return state.usable ? &state.table : nullptr;
-}
-
-void ResetD2xxDriverForTesting()
-{
-    DriverState& state = State();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.resolved = false;
-    state.usable = false;
-    state.table = D2xxDriver{};
+    // The one piece of process-wide state of the library, initialised once even when several
+    // threads arrive at the same time.
+    static const std::optional<D2xxDriver> driver = Load();
+    return driver ? &*driver : nullptr;
 }
 
 }  // namespace usbwire

@@ -32,12 +32,8 @@ struct D2xxDriver {
 // The driver's name when USBWIRE_DRIVER is unset.
 inline constexpr const char* kDefaultDriver = "libd2xx-ftdi.so";
 
-// The table of the loaded driver; resolved at the first call, null when the driver is unusable.
-// Safe to call from several threads.
+// The table of the loaded driver; resolved at the first call, once per process, null when the
+// driver is unusable. Safe to call from several threads.
 const D2xxDriver* GetD2xxDriver();
-
-// Test seam: forgets the table (the library stays loaded), so that the next GetD2xxDriver reads
-// USBWIRE_DRIVER again and resolves afresh. Only for tests; no handle may be open.
-void ResetD2xxDriverForTesting();
 
 }  // namespace usbwire

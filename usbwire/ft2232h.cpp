@@ -9,6 +9,16 @@ namespace usbwire {
 
 namespace {
 
+// Opcodes the engine does not know, sent to synchronise with it.
+constexpr uint8_t kSyncFirst = 0xAA;
+constexpr uint8_t kSyncSecond = 0xAB;
+
+// The channel settings of Setup.
+constexpr ULONG kUsbTransferSize = 65536;  // bytes per USB request, each way
+constexpr ULONG kWriteTimeoutMs = 5000;    // the read time-out stays 0: only bytes that have arrived are read
+constexpr UCHAR kLatencyTimerMs = 16;      // replies end with send-immediate and need not wait for it
+constexpr uint32_t kSettleMs = 20;         // pause around the clock settings
+
 // Letter case compared in the C locale, whatever the process locale is.
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -232,7 +242,7 @@ bool CFT2232h::ScanForEcho(const uint8_t* bytes, uint32_t count, uint8_t echo, b
     for (uint32_t i = 0; i < count; ++i) {
         if (lastWasFa && bytes[i] == echo)
             return true;
-        lastWasFa = bytes[i] == 0xFA;
+        lastWasFa = bytes[i] == mpsse::kBadCommand;
     }
     return false;
 }
@@ -257,17 +267,17 @@ bool CFT2232h::Synchronize()
     if (!IsOpen())
         return false;
 
-    // First half: 0xAA until the engine answers 0xFA 0xAA, resending after each silent 100 ms.
+    // First half: the first opcode until the engine echoes it, resent after each silent 100 ms.
     uint32_t start = platform::TickCountMs();
     bool lastWasFa = false;
     bool found = false;
     while (!found) {
-        if (!SendOpcode(0xAA))
+        if (!SendOpcode(kSyncFirst))
             return false;
         if (!WaitForData()) {
             if (m_Status != kStatusTimeout)
                 return false;
-        } else if (!ReadAndScan(0xAA, lastWasFa, found)) {
+        } else if (!ReadAndScan(kSyncFirst, lastWasFa, found)) {
             return false;
         }
         if (platform::TickCountMs() - start > kReadTimeoutMs) {
@@ -276,14 +286,15 @@ bool CFT2232h::Synchronize()
         }
     }
 
-    // Second half: one 0xAB, then wait for 0xFA 0xAB without sending anything more.
-    if (!SendOpcode(0xAB))
+    // Second half: the second opcode once, then wait for its echo without sending anything more.
+    // Echoes of the first opcode still on their way are not mistaken for the end of the handshake.
+    if (!SendOpcode(kSyncSecond))
         return false;
     start = platform::TickCountMs();
     lastWasFa = false;
     for (;;) {
         if (WaitForData()) {
-            if (!ReadAndScan(0xAB, lastWasFa, found))
+            if (!ReadAndScan(kSyncSecond, lastWasFa, found))
                 return false;
             if (found)
                 return true;
@@ -307,7 +318,7 @@ bool CFT2232h::SendOpcode(uint8_t opcode)
 bool CFT2232h::SetClockDivisor(uint16_t divisor)
 {
     ClearQueues();
-    AppendCommand(kSetDivisor);
+    AppendCommand(mpsse::kSetClockDivisor);
     AppendCommand(static_cast<uint8_t>(divisor & 0xFF));
     AppendCommand(static_cast<uint8_t>(divisor >> 8));
     return Flush();
@@ -317,16 +328,16 @@ bool CFT2232h::Setup(std::span<const uint8_t> pinSetup, uint16_t divisor)
 {
     if (!ResetAndDrain())
         return false;
-    m_Status = m_Driver.SetUSBParameters(m_Handle, 65536, 65536);
+    m_Status = m_Driver.SetUSBParameters(m_Handle, kUsbTransferSize, kUsbTransferSize);
     if (m_Status != FT_OK)
         return false;
     m_Status = m_Driver.SetChars(m_Handle, 0, 0, 0, 0);
     if (m_Status != FT_OK)
         return false;
-    m_Status = m_Driver.SetTimeouts(m_Handle, 0, 5000);
+    m_Status = m_Driver.SetTimeouts(m_Handle, 0, kWriteTimeoutMs);
     if (m_Status != FT_OK)
         return false;
-    m_Status = m_Driver.SetLatencyTimer(m_Handle, 16);
+    m_Status = m_Driver.SetLatencyTimer(m_Handle, kLatencyTimerMs);
     if (m_Status != FT_OK)
         return false;
     m_Status = m_Driver.SetBitMode(m_Handle, 0x00, FT_BITMODE_RESET);
@@ -339,14 +350,15 @@ bool CFT2232h::Setup(std::span<const uint8_t> pinSetup, uint16_t divisor)
         return false;
     if (!ResetAndDrain())
         return false;
-    platform::SleepMs(20);
-    // Clock divide-by-5 off (60 MHz master clock), adaptive clocking off, three-phase clocking
-    // off, TDI-to-TDO loopback off: each its own write.
-    for (uint8_t opcode : {uint8_t{0x8A}, uint8_t{0x97}, uint8_t{0x8D}, uint8_t{0x85}}) {
+    platform::SleepMs(kSettleMs);
+    // The engine may keep settings of an earlier user: clock from the 60 MHz master clock, no
+    // adaptive or three-phase clocking, no loopback. Each its own write.
+    for (uint8_t opcode : {mpsse::kDisableDivideBy5, mpsse::kDisableAdaptive, mpsse::kDisableThreePhase,
+                           mpsse::kLoopbackOff}) {
         if (!SendOpcode(opcode))
             return false;
     }
-    platform::SleepMs(20);
+    platform::SleepMs(kSettleMs);
     if (!ResetAndDrain())
         return false;
     ClearQueues();

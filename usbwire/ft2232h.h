@@ -6,6 +6,7 @@
 
 #include "d2xx.h"
 #include "d2xx_driver.h"
+#include "mpsse_commands.h"
 
 #include <cstdint>
 #include <span>
@@ -22,12 +23,6 @@ struct _RDINFO {
 // The library's own status codes, kept in m_Status beside the D2XX ones.
 inline constexpr uint32_t kStatusTimeout = 20;     // reply missing or incomplete in time
 inline constexpr uint32_t kStatusClockRange = 22;  // the clock rate needs an impossible divisor
-
-// MPSSE opcodes used by both masters.
-inline constexpr uint8_t kSetLowPins = 0x80;
-inline constexpr uint8_t kSetHighPins = 0x82;
-inline constexpr uint8_t kSetDivisor = 0x86;
-inline constexpr uint8_t kSendImmediate = 0x87;
 
 class CFT2232h {
 public:
@@ -70,11 +65,12 @@ public:
     bool ReadAvailable(uint8_t* buffer, uint32_t maximum, uint32_t& count);
     // Reads exactly length bytes within kReadTimeoutMs; status 20 when they did not all come.
     bool ReadExact(uint8_t* buffer, uint32_t length);
-    // The bad-command handshake with 0xAA, then 0xAB.
+    // The bad-command handshake: sends opcodes the engine does not know until it echoes one back
+    // (kBadCommand and the opcode), then one more, so that no earlier byte is taken for a reply.
     bool Synchronize();
     bool SendOpcode(uint8_t opcode);
     bool SetClockDivisor(uint16_t divisor);
-    // The channel set-up; pinSetup is the master's pin write (0x80 v d 0x82 0x00 0x00).
+    // The channel set-up; pinSetup is the master's pin write (the low and the high byte).
     bool Setup(std::span<const uint8_t> pinSetup, uint16_t divisor);
 
     uint32_t Status() const { return m_Status; }
@@ -84,7 +80,7 @@ public:
     const std::vector<_RDINFO>& PendingReads() const { return m_PendingReads; }
 
 protected:
-    // The steps of the base Close, callable from destructors without virtual dispatch.
+    // What the base Close does, callable from destructors without virtual dispatch.
     void CloseDevice();
     // False (with status FT_INVALID_HANDLE) when no device is open: nothing is sent then.
     bool IsOpen();
@@ -97,9 +93,10 @@ protected:
 
 private:
     bool UseDriver();
-    // Scans bytes for 0xFA immediately followed by echo; lastWasFa carries over between reads.
+    // Scans bytes for kBadCommand immediately followed by echo; lastWasFa carries over between reads.
     static bool ScanForEcho(const uint8_t* bytes, uint32_t count, uint8_t echo, bool& lastWasFa);
-    // Reads every byte waiting into a scratch buffer and scans it (Synchronize steps 4, 5, 9).
+    // Synchronize's read: takes every byte waiting and scans it for the echo. The answer may come
+    // split over several reads, and bytes left from before the handshake may precede it.
     bool ReadAndScan(uint8_t echo, bool& lastWasFa, bool& found);
 
     // The driver's functions, copied from the loaded table at the first use.

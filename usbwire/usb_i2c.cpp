@@ -10,7 +10,10 @@ namespace {
 constexpr uint8_t kScl = 0x01;         // TCK/SK
 constexpr uint8_t kSdaOut = 0x02;      // TDI/DO
 constexpr uint8_t kSdaIn = 0x04;       // TDO/DI
-constexpr uint8_t kShiftMsbRead = 0x37;  // bits out MSB first on -ve edge, in on -ve edge
+// Bits out MSB first while SCL falls, read back from SDA as it falls too.
+constexpr uint8_t kShiftBits = mpsse::kBitsInOutMsbFalling;
+constexpr uint8_t kSdaReleased = 0xFF;  // SDA driven high: the slave's turn
+constexpr uint8_t kAcknowledge = 0x00;
 
 // Low-byte bit of general-purpose line pin (0 to 4), or 0 for any other pin number.
 uint8_t GpioBit(int pin) { return (pin >= 0 && pin <= 4) ? static_cast<uint8_t>(1u << (pin + 3)) : 0; }
@@ -22,7 +25,7 @@ int32_t CUsbI2C::DivisorForRate(uint32_t rate)
     // The hold count divides by rate x 400, which must fit 32 bits (rates up to ~10.7 MHz).
     if (rate == 0 || static_cast<uint64_t>(rate) * 400u > 0xFFFFFFFFull)
         return -1;
-    uint32_t divisor = ((60000000u / rate) >> 1) - 1u;
+    uint32_t divisor = ((mpsse::kMasterClockHz / rate) >> 1) - 1u;
     if (divisor > 0xFFFF)
         return -1;
     return static_cast<int32_t>(divisor);
@@ -47,14 +50,15 @@ bool CUsbI2C::Open(const char* description, uint32_t rate)
     }
     m_PinValue = static_cast<uint8_t>(m_PinValue | kScl | kSdaOut);
     m_PinDirection = static_cast<uint8_t>((m_PinDirection & ~kSdaIn) | kScl | kSdaOut);
-    const std::array<uint8_t, 6> pins = {kSetLowPins, m_PinValue, m_PinDirection, kSetHighPins, 0x00, 0x00};
+    const std::array<uint8_t, 6> pins = {mpsse::kSetLowByte,  m_PinValue, m_PinDirection,
+                                         mpsse::kSetHighByte, 0x00,       0x00};  // high byte: inputs
     return Setup(pins, static_cast<uint16_t>(divisor));
 }
 
 void CUsbI2C::QueuePinWrite(uint32_t times)
 {
     for (uint32_t i = 0; i < times; ++i) {
-        AppendCommand(kSetLowPins);
+        AppendCommand(mpsse::kSetLowByte);
         AppendCommand(m_PinValue);
         AppendCommand(m_PinDirection);
     }
@@ -83,29 +87,24 @@ void CUsbI2C::QueueStop()
     QueuePinWrite();
 }
 
+void CUsbI2C::QueueShift(uint8_t bits, uint8_t count)
+{
+    AppendCommand(kShiftBits);
+    AppendCommand(static_cast<uint8_t>(count - 1));
+    AppendCommand(bits);
+    AddPendingRead(count);
+}
+
 void CUsbI2C::QueueWriteByte(uint8_t byte)
 {
-    AppendCommand(kShiftMsbRead);
-    AppendCommand(0x07);
-    AppendCommand(byte);
-    AddPendingRead(8);
-    // One clock with SDA released high: the slave's acknowledge.
-    AppendCommand(kShiftMsbRead);
-    AppendCommand(0x00);
-    AppendCommand(0xFF);
-    AddPendingRead(1);
+    QueueShift(byte, 8);
+    QueueShift(kSdaReleased, 1);  // the slave's acknowledge
 }
 
 void CUsbI2C::QueueReadByte(bool nack)
 {
-    AppendCommand(kShiftMsbRead);
-    AppendCommand(0x07);
-    AppendCommand(0xFF);
-    AddPendingRead(8);
-    AppendCommand(kShiftMsbRead);
-    AppendCommand(0x00);
-    AppendCommand(nack ? 0xFF : 0x00);
-    AddPendingRead(1);
+    QueueShift(kSdaReleased, 8);  // the slave's byte
+    QueueShift(nack ? kSdaReleased : kAcknowledge, 1);
 }
 
 bool CUsbI2C::CollectReplies(std::span<uint8_t> destination)
@@ -137,7 +136,7 @@ int CUsbI2C::AddressPhase(uint8_t address)
     m_LastAddress = address;
     QueueStart();
     QueueWriteByte(address);
-    AppendCommand(kSendImmediate);
+    AppendCommand(mpsse::kSendImmediate);
     m_BusHeld = 1;
     std::array<uint8_t, 2> reply{};
     if (!Transact(reply))
@@ -187,7 +186,7 @@ int CUsbI2C::WriteBytes(uint8_t address, const uint8_t* data, uint32_t count, bo
             m_BusHeld = 0;
             stopSent = true;
         }
-        AppendCommand(kSendImmediate);
+        AppendCommand(mpsse::kSendImmediate);
         std::array<uint8_t, 2> reply{};
         if (!Transact(reply))
             return kUsbFailure;
@@ -223,7 +222,7 @@ int CUsbI2C::ReadBytes(uint8_t address, uint8_t* buffer, uint32_t count, bool st
             QueueReadByte(false);
         }
     }
-    AppendCommand(kSendImmediate);
+    AppendCommand(mpsse::kSendImmediate);
     std::vector<uint8_t> scratch(2 * static_cast<size_t>(count));
     if (!Transact(scratch))
         return kUsbFailure;

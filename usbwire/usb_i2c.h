@@ -1,7 +1,7 @@
 // CUsbI2C: an I2C bus master on one MPSSE channel. START and STOP are runs of pin writes, bytes and
-// acknowledge bits are clocked with the bit-shift command 0x37 and read back from SDA (wired to
-// TDO/DI). A transfer without STOP keeps the bus for the next call to the same address byte.
-// Five spare lines (TMS/CS and GPIOL0..3) serve as general-purpose lines 0 to 4.
+// acknowledge bits are clocked with a bit shift (MSB first, on the falling edge) and read back from
+// SDA (wired to TDO/DI). A transfer without STOP keeps the bus for the next call to the same
+// address byte. Five spare lines (TMS/CS and GPIOL0..3) serve as general-purpose lines 0 to 4.
 #pragma once
 
 #include "ft2232h.h"
@@ -50,6 +50,8 @@ public:
 
 private:
     void QueuePinWrite(uint32_t times = 1);
+    // count bits (1 to 8) of bits out on SDA, MSB first, and as many read back, one reply byte.
+    void QueueShift(uint8_t bits, uint8_t count);
     // The address phase shared by Write and Read: -1, 0, 1 or 2.
     int AddressPhase(uint8_t address);
     int WriteBytes(uint8_t address, const uint8_t* data, uint32_t count, bool stop);

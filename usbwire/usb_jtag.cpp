@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 #include <vector>
 
 namespace usbwire {
@@ -13,10 +14,30 @@ namespace {
 constexpr uint8_t kTdi = 0x02;
 constexpr uint8_t kTdo = 0x04;
 constexpr uint8_t kTms = 0x08;
-constexpr uint8_t kShiftOut = 0x1B;      // bits out LSB first on -ve edge
-constexpr uint8_t kShiftInOut = 0x3B;    // the same, TDO sampled on +ve edge
-constexpr uint8_t kClockTms = 0x4B;      // TMS bits, bit 7 held on TDI
 constexpr uint32_t kClosePauseMs = 100;
+
+// Where bit k of an n-bit string sits in a buffer of this layout: byte and bit.
+std::pair<size_t, unsigned> Place(CUsbJtag::Layout layout, uint32_t n, uint32_t k)
+{
+    if (layout == CUsbJtag::Layout::kBigEndian) {
+        uint32_t fromTop = n - 1 - k;  // bit n - 1 is bit 7 of byte 0
+        return {fromTop / 8, 7 - fromTop % 8};
+    }
+    return {k / 8, k % 8};
+}
+
+// Copies an n-bit string from a buffer in one layout into a buffer in another; the unused bits
+// of `to` are cleared.
+void Relayout(const uint8_t* from, CUsbJtag::Layout fromLayout, uint8_t* to, CUsbJtag::Layout toLayout, uint32_t n)
+{
+    std::fill(to, to + (n - 1) / 8 + 1, 0);
+    for (uint32_t k = 0; k < n; ++k) {
+        auto [fromByte, fromBit] = Place(fromLayout, n, k);
+        auto [toByte, toBit] = Place(toLayout, n, k);
+        if ((from[fromByte] >> fromBit) & 1)
+            to[toByte] = static_cast<uint8_t>(to[toByte] | (1u << toBit));
+    }
+}
 
 }  // namespace
 
@@ -28,7 +49,8 @@ bool CUsbJtag::Open(const char* description)
         return false;
     m_PinValue = static_cast<uint8_t>(m_PinValue & kTdo);
     m_PinDirection = static_cast<uint8_t>(~kTdo & 0xFF);  // 0xFB: all outputs but TDO
-    const std::array<uint8_t, 6> pins = {kSetLowPins, m_PinValue, m_PinDirection, kSetHighPins, 0x00, 0x00};
+    const std::array<uint8_t, 6> pins = {mpsse::kSetLowByte,  m_PinValue, m_PinDirection,
+                                         mpsse::kSetHighByte, 0x00,       0x00};  // high byte: inputs
     return Setup(pins, kDivisor);
 }
 
@@ -37,14 +59,12 @@ void CUsbJtag::Close()
     // Releasing the pins needs an open device; a never-opened or already closed object has none,
     // and then there is nothing to release or wait for.
     if (m_Handle != nullptr) {
-        m_PinDirection = 0x00;
+        m_PinDirection = 0x00;  // every pin an input: the JTAG lines float
+        const std::array<uint8_t, 6> pins = {mpsse::kSetLowByte,  m_PinValue, m_PinDirection,
+                                             mpsse::kSetHighByte, 0x00,       0x00};
         ClearQueues();
-        AppendCommand(kSetLowPins);
-        AppendCommand(m_PinValue);
-        AppendCommand(0x00);
-        AppendCommand(kSetHighPins);
-        AppendCommand(0x00);
-        AppendCommand(0x00);
+        for (uint8_t byte : pins)
+            AppendCommand(byte);
         Flush();
         platform::SleepMs(kClosePauseMs);
     }
@@ -64,7 +84,7 @@ bool CUsbJtag::ClockTms(uint8_t pattern, uint8_t n)
 {
     if (!CheckCount(n))
         return false;
-    AppendCommand(kClockTms);
+    AppendCommand(mpsse::kTmsBitsOut);
     AppendCommand(static_cast<uint8_t>(n - 1));
     AppendCommand(pattern);
     return Flush();
@@ -74,7 +94,7 @@ bool CUsbJtag::SetAddress(uint8_t address)
 {
     m_PinValue = static_cast<uint8_t>((address << 4) | (m_PinValue & 0x0F));
     ClearQueues();
-    AppendCommand(kSetLowPins);
+    AppendCommand(mpsse::kSetLowByte);
     AppendCommand(m_PinValue);
     AppendCommand(m_PinDirection);
     return Flush();
@@ -83,7 +103,7 @@ bool CUsbJtag::SetAddress(uint8_t address)
 void CUsbJtag::QueuePins(bool tms, uint8_t data, bool clearFirst)
 {
     m_PinValue = static_cast<uint8_t>((m_PinValue & ~(kTms | kTdi)) | (tms ? kTms : 0) | ((data & 1) ? kTdi : 0));
-    AppendCommand(kSetLowPins, clearFirst);
+    AppendCommand(mpsse::kSetLowByte, clearFirst);
     AppendCommand(m_PinValue);
     AppendCommand(m_PinDirection);
 }
@@ -91,7 +111,7 @@ void CUsbJtag::QueuePins(bool tms, uint8_t data, bool clearFirst)
 void CUsbJtag::QueueBits(bool tms, uint8_t data, uint8_t n, bool clearFirst)
 {
     QueuePins(tms, data, clearFirst);
-    AppendCommand(kShiftOut);
+    AppendCommand(mpsse::kBitsOutLsb);
     AppendCommand(static_cast<uint8_t>(n - 1));
     AppendCommand(data);
 }
@@ -99,7 +119,7 @@ void CUsbJtag::QueueBits(bool tms, uint8_t data, uint8_t n, bool clearFirst)
 void CUsbJtag::QueueBitsRead(bool tms, uint8_t data, uint8_t n, bool clearFirst)
 {
     QueuePins(tms, data, clearFirst);
-    AppendCommand(kShiftInOut);
+    AppendCommand(mpsse::kBitsInOutLsb);
     AppendCommand(static_cast<uint8_t>(n - 1));
     AppendCommand(data);
     AddPendingRead(n);
@@ -128,73 +148,55 @@ bool CUsbJtag::CollectBits(std::span<uint8_t> destination)
     return true;
 }
 
-bool CUsbJtag::Shift(int mode, uint32_t n, const uint8_t* source, uint8_t* destination, bool exit)
+bool CUsbJtag::ShiftCapturing(uint32_t n, const uint8_t* source, uint8_t* reply, bool lastAlone, bool lastTms)
+{
+    const size_t bytes = (n - 1) / 8 + 1;
+    const uint32_t body = lastAlone ? n - 1 : n;
+    bool first = true;  // the first group clears the queues
+    for (uint32_t done = 0; done < body;) {
+        uint32_t group = std::min<uint32_t>(8, body - done);
+        QueueBitsRead(false, source ? source[done / 8] : 0, static_cast<uint8_t>(group), first);
+        first = false;
+        done += group;
+    }
+    if (lastAlone) {
+        uint8_t last = source ? static_cast<uint8_t>(source[(n - 1) / 8] >> ((n - 1) % 8)) : 0;
+        QueueBitsRead(lastTms, last, 1, first);
+    }
+    // Zeroed only now that every source byte has been taken, so that source and reply may be the
+    // same buffer.
+    std::fill(reply, reply + bytes, 0);
+    AppendCommand(mpsse::kSendImmediate);
+    if (!Flush())
+        return false;
+    return CollectBits({reply, bytes});
+}
+
+bool CUsbJtag::Shift(Layout layout, uint32_t n, const uint8_t* source, uint8_t* destination, bool exit)
 {
     if (!CheckCount(n))
         return false;
     const size_t bytes = (n - 1) / 8 + 1;
-    const unsigned r = n % 8;
-
-    // Mode 1: the string is a big-endian number, left-aligned; rewrite it LSB first.
+    const bool bigEndian = layout == Layout::kBigEndian;
+    // The shift itself takes and gives LSB-first strings; a big-endian one is rewritten.
     std::vector<uint8_t> sourceScratch;
-    const uint8_t* src = source;
-    if (mode == 1 && source != nullptr) {
+    const uint8_t* lsbSource = source;
+    if (bigEndian && source != nullptr) {
         sourceScratch.resize(bytes);
-        for (size_t j = 0; j < bytes; ++j) {
-            if (r == 0) {
-                sourceScratch[j] = source[bytes - 1 - j];
-            } else {
-                unsigned value = static_cast<unsigned>(source[bytes - 1 - j]) >> (8 - r);
-                if (j + 1 < bytes)
-                    value |= static_cast<unsigned>(source[bytes - 2 - j]) << r;
-                sourceScratch[j] = static_cast<uint8_t>(value);
-            }
-        }
-        src = sourceScratch.data();
+        Relayout(source, Layout::kBigEndian, sourceScratch.data(), Layout::kLsbFirst, n);
+        lsbSource = sourceScratch.data();
     }
     std::vector<uint8_t> replyScratch;
     uint8_t* reply = destination;
-    if (mode == 1 || destination == nullptr) {
+    if (bigEndian || destination == nullptr) {
         replyScratch.resize(bytes);
         reply = replyScratch.data();
     }
-
-    // The body in groups of eight aligned on the bytes, each with its own pin write (TMS low).
-    const uint32_t body = exit ? n - 1 : n;
-    bool first = true;
-    for (uint32_t done = 0; done < body;) {
-        uint32_t group = std::min<uint32_t>(8, body - done);
-        QueueBitsRead(false, src ? src[done / 8] : 0, static_cast<uint8_t>(group), first);
-        first = false;
-        done += group;
-    }
-    if (exit) {
-        // The last bit alone, with TMS high: the TAPs leave Shift-DR/IR for Exit1.
-        uint8_t last = src ? static_cast<uint8_t>(src[(n - 1) / 8] >> ((n - 1) % 8)) : 0;
-        QueueBitsRead(true, last, 1, first);
-    }
-    // Zeroed only now that every source byte has been taken, so that source and destination
-    // may be the same buffer.
-    std::fill(reply, reply + bytes, 0);
-    AppendCommand(kSendImmediate);
-    if (!Flush())
+    // With exit, the last bit alone with TMS high: the TAPs leave Shift-DR/IR for Exit1.
+    if (!ShiftCapturing(n, lsbSource, reply, exit, true))
         return false;
-    if (!CollectBits({reply, bytes}))
-        return false;
-
-    if (mode == 1 && destination != nullptr) {
-        destination[bytes - 1] = 0;
-        for (size_t j = 0; j < bytes; ++j) {
-            if (r == 0) {
-                destination[bytes - 1 - j] = reply[j];
-            } else {
-                destination[bytes - 1 - j] =
-                    static_cast<uint8_t>(destination[bytes - 1 - j] | (reply[j] << (8 - r)));
-                if (j + 1 < bytes)
-                    destination[bytes - 2 - j] = static_cast<uint8_t>(reply[j] >> r);
-            }
-        }
-    }
+    if (bigEndian && destination != nullptr)
+        Relayout(reply, Layout::kLsbFirst, destination, Layout::kBigEndian, n);
     return true;
 }
 
@@ -240,22 +242,7 @@ bool CUsbJtag::ShiftInOut(uint32_t n, const uint8_t* source, uint8_t* destinatio
         m_Status = FT_INVALID_PARAMETER;
         return false;
     }
-    const size_t bytes = (n - 1) / 8 + 1;
-    const uint32_t body = n - 1;
-    bool first = true;
-    for (uint32_t done = 0; done < body;) {
-        uint32_t group = std::min<uint32_t>(8, body - done);
-        QueueBitsRead(false, source ? source[done / 8] : 0, static_cast<uint8_t>(group), first);
-        first = false;
-        done += group;
-    }
-    uint8_t last = source ? static_cast<uint8_t>(source[(n - 1) / 8] >> ((n - 1) % 8)) : 0;
-    QueueBitsRead(lastTms, last, 1, first);
-    std::fill(destination, destination + bytes, 0);
-    AppendCommand(kSendImmediate);
-    if (!Flush())
-        return false;
-    return CollectBits({destination, bytes});
+    return ShiftCapturing(n, source, destination, true, lastTms);
 }
 
 }  // namespace usbwire

@@ -117,8 +117,9 @@ USBWIRE_EXPORT int JTAG_Addr(void* handle, unsigned char address)
 USBWIRE_EXPORT int JTAG_Out(void* handle, int mode, unsigned int count, const unsigned char* source,
                             unsigned char* destination, int exit)
 {
+    const auto layout = mode == JTAG_OUT_BIG_ENDIAN ? CUsbJtag::Layout::kBigEndian : CUsbJtag::Layout::kLsbFirst;
     return CallJtag(handle,
-                    [&](CUsbJtag& master) { return master.Shift(mode, count, source, destination, exit != 0); });
+                    [&](CUsbJtag& master) { return master.Shift(layout, count, source, destination, exit != 0); });
 }
 
 USBWIRE_EXPORT int JTAG_ShiftIn(void* handle, unsigned char start, unsigned int count, const unsigned char* source,

@@ -25,7 +25,9 @@ void I2C_GPIODirection(void* handle, int pin, unsigned char direction);
 int I2C_GPIOWrite(void* handle, int pin, unsigned char level);
 
 /* JTAG master. Results: 1 done, 0 failed. Bit strings are LSB first (bit k in byte k/8, bit k%8),
- * except JTAG_Out mode 1 (a big-endian number, left-aligned). A null source shifts zeros. */
+ * except JTAG_Out's in mode JTAG_OUT_BIG_ENDIAN (a big-endian number, left-aligned; any other mode
+ * is LSB first). A null source shifts zeros. */
+enum { JTAG_OUT_LSB_FIRST = 0, JTAG_OUT_BIG_ENDIAN = 1 };
 void* JTAG_Open(const char* description);
 void JTAG_Close(void* handle);
 int JTAG_Tms(void* handle, unsigned char pattern, unsigned char count);

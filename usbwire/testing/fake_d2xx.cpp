@@ -1,16 +1,22 @@
 // The scripted D2XX driver of the usbwire tests (see fake_d2xx.h).
 #include "fake_d2xx.h"
 
+#include "mpsse_commands.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 
 namespace fake {
 
 namespace {
 
+using namespace mpsse;
+
 enum Phase { kIdle, kAddress, kWrite, kRead, kIgnore };
+
+// Low-byte pins: TCK/SK (SCL), TDI/DO (SDA out), TMS/CS.
+constexpr uint8_t kTck = 0x01, kTdi = 0x02, kTms = 0x08;
 
 // The one driver; the library's own code reaches it here rather than through the exported Fake().
 Driver& State()
@@ -23,24 +29,20 @@ Driver& State()
     return driver;
 }
 
-std::string Text(const char* format, auto... args)
+void Event(Device& d, const char* format, auto... args)
 {
-    char line[160];
-    std::snprintf(line, sizeof line, format, args...);
-    return line;
+    char token[8];
+    std::snprintf(token, sizeof token, format, args...);
+    if (!State().quiet)
+        d.trace += (d.trace.empty() ? "" : " ") + std::string(token);
 }
 
 // ---- the I2C slave ----------------------------------------------------------------------------
 
-bool Line(const Device::I2c& bus) { return bus.master && bus.slave; }
+bool Sda(const Device::I2c& bus) { return bus.master && bus.slave; }
 
-void Event(Device& d, const std::string& token)
-{
-    if (!State().quiet)
-        d.trace += (d.trace.empty() ? "" : " ") + token;
-}
-
-// What the slave puts on SDA for the coming clock.
+// What the slave puts on SDA for the coming clock: the bits of a byte it sends, its acknowledge
+// (unless scripted not to, or of an address not its own), low bits where it is scripted to jam.
 bool SlaveDrive(const Device::I2c& bus)
 {
     const Driver& f = State();
@@ -50,69 +52,46 @@ bool SlaveDrive(const Device::I2c& bus)
         return true;
     if (bus.bit < 8)
         return bus.index != f.jamIndex;
-    // The acknowledge: low unless scripted not to, or an address that is not the slave's.
     return bus.index == f.nackIndex || (bus.phase == kAddress && f.slave != static_cast<unsigned>(bus.shift >> 1));
 }
 
-uint8_t NextReadByte(Device::I2c& bus)
-{
-    const std::vector<uint8_t>& data = State().readData;
-    return bus.readPosition < data.size() ? data[bus.readPosition++] : 0xFF;
-}
-
-// SCL rises: the bit on SDA counts.
-void Rising(Device& d)
-{
-    Device::I2c& bus = d.i2c;
-    bool level = Line(bus);
-    if (bus.phase == kIdle || bus.phase == kIgnore)
-        return;
-    if (bus.bit < 8) {
-        bus.shift = static_cast<uint8_t>((bus.shift << 1) | (level ? 1 : 0));
-        ++bus.bit;
-        return;
-    }
-    if (bus.phase == kRead)
-        Event(d, Text("r%02X%c", bus.out, level ? '-' : '+'));
-    else
-        Event(d, Text("%02X%c", bus.shift, level ? '-' : '+'));
-    if (bus.phase == kAddress)
-        bus.phase = (bus.shift & 1) ? kRead : kWrite;
-    if (level)
-        bus.phase = kIgnore;  // not acknowledged: the transfer is over for the slave
-    else if (bus.phase == kRead)
-        bus.out = NextReadByte(bus);
-    bus.bit = 0;
-    bus.shift = 0;
-    ++bus.index;
-}
-
-// New master levels of SCL and SDA (true: driven high or released).
+// The master's new levels of SCL and SDA (true: driven high or released).
 void Drive(Device& d, bool scl, bool sda)
 {
     Device::I2c& bus = d.i2c;
+    bool before = Sda(bus);
+    bus.master = sda;
     if (bus.scl && scl) {
-        bool before = Line(bus);
-        bus.master = sda;
-        if (before != Line(bus)) {
-            // SDA moved while SCL was high: START when it fell, STOP when it rose.
-            size_t readPosition = bus.readPosition;
-            bus = Device::I2c{};
-            bus.master = sda;
-            bus.phase = before ? kAddress : kIdle;
-            bus.readPosition = readPosition;
-            Event(d, before ? "S" : "P");
+        if (before != Sda(bus)) {  // SDA moved while SCL was high: START when it fell, STOP when it rose
+            bus = Device::I2c{true, sda, true, before ? kAddress : kIdle, 0, 0, 0xFF, 0, bus.readPosition};
+            Event(d, "%s", before ? "S" : "P");
         }
-    } else if (scl) {
-        bus.master = sda;  // SDA settles before SCL rises
+    } else if (scl) {  // SCL rises: the bit on SDA counts
         bus.scl = true;
-        Rising(d);
-    } else {
-        if (bus.scl) {
-            bus.scl = false;
-            bus.slave = SlaveDrive(bus);
+        bool level = Sda(bus);
+        if (bus.phase == kIdle || bus.phase == kIgnore)
+            return;
+        if (bus.bit++ < 8) {
+            bus.shift = static_cast<uint8_t>((bus.shift << 1) | (level ? 1 : 0));
+            return;
         }
-        bus.master = sda;  // and changes after SCL fell
+        if (bus.phase == kRead)
+            Event(d, "r%02X%c", bus.out, level ? '-' : '+');
+        else
+            Event(d, "%02X%c", bus.shift, level ? '-' : '+');
+        if (bus.phase == kAddress)
+            bus.phase = (bus.shift & 1) ? kRead : kWrite;
+        const std::vector<uint8_t>& data = State().readData;
+        if (level)
+            bus.phase = kIgnore;  // not acknowledged: the transfer is over for the slave
+        else if (bus.phase == kRead)
+            bus.out = bus.readPosition < data.size() ? data[bus.readPosition++] : 0xFF;
+        bus.bit = 0;
+        bus.shift = 0;
+        ++bus.index;
+    } else if (bus.scl) {  // SCL falls: the slave sets up its next bit
+        bus.scl = false;
+        bus.slave = SlaveDrive(bus);
     }
 }
 
@@ -124,66 +103,91 @@ void Reply(Device& d, uint8_t byte)
         d.received.push_back(byte);
 }
 
-void Clock(Device& d, bool tdi, bool tms, bool tdo)
+void SetPin(Device& d, uint8_t pin, bool high)
 {
-    if (!State().quiet)
-        d.clocks.push_back(static_cast<uint8_t>((tdi ? 1 : 0) | (tms ? 2 : 0) | (tdo ? 4 : 0)));
+    d.lowValue = static_cast<uint8_t>(high ? (d.lowValue | pin) : (d.lowValue & ~pin));
 }
 
-void Execute(Device& d, const std::vector<uint8_t>& command)
+// One TCK clock. A data shift goes through the JTAG chain, which returns TDI jtagDelay clocks
+// later (1 until then).
+bool Clock(const Driver& f, Device& d, bool tdi, bool tms, bool shift = true)
+{
+    bool tdo = shift && tdi;
+    if (shift && f.jtagDelay != 0) {
+        d.delayLine.resize(f.jtagDelay, true);
+        d.delayLine.push_back(tdi);
+        tdo = d.delayLine.front();
+        d.delayLine.pop_front();
+    }
+    if (!f.quiet)
+        d.clocks.push_back(static_cast<uint8_t>((tdi ? 1 : 0) | (tms ? 2 : 0) | (tdo ? 4 : 0)));
+    return tdo;
+}
+
+// One command: the opcode and (padded) the two bytes after it.
+void Execute(Device& d, const uint8_t* c)
 {
     Driver& f = State();
-    const uint8_t opcode = command[0];
-    const unsigned n = command.size() == 3 ? command[1] + 1u : 0;  // bits of a shift
-    static const std::vector<uint8_t> kNothingToModel = {0x82, 0x86, 0x85, 0x87, 0x8A, 0x8D, 0x97};
-    if (opcode == 0x80) {
-        d.lowValue = command[1];
-        d.lowDirection = command[2];
-        Drive(d, (d.lowDirection & 0x01) == 0 || (d.lowValue & 0x01) != 0,
-              (d.lowDirection & 0x02) == 0 || (d.lowValue & 0x02) != 0);
-    } else if ((opcode == 0x1B || opcode == 0x3B) && n <= 8) {
-        unsigned read = 0;
-        for (unsigned i = 0; i < n; ++i) {
-            bool tdi = ((command[2] >> i) & 1) != 0;
-            bool tdo = tdi;
-            if (f.jtagDelay != 0) {
-                d.delayLine.resize(f.jtagDelay, f.jtagFill);
-                d.delayLine.push_back(tdi);
-                tdo = d.delayLine.front();
-                d.delayLine.pop_front();
-            }
-            Clock(d, tdi, (d.lowValue & 0x08) != 0, tdo);
-            read |= (tdo ? 1u : 0u) << i;
-        }
-        d.lowValue = static_cast<uint8_t>((d.lowValue & ~0x02) | (((command[2] >> (n - 1)) & 1) << 1));
-        // The bits read fill the top n bits, the first one lowest.
-        if (opcode == 0x3B)
+    const unsigned n = (c[1] & 7u) + 1;  // the bits of a bit shift
+    const bool last = ((c[2] >> (n - 1)) & 1) != 0;
+    unsigned read = 0;
+    switch (c[0]) {
+    case kSetLowByte:
+        d.lowValue = c[1];
+        d.lowDirection = c[2];
+        Drive(d, !(d.lowDirection & kTck) || (d.lowValue & kTck), !(d.lowDirection & kTdi) || (d.lowValue & kTdi));
+        break;
+    case kSetHighByte: d.highValue = c[1], d.highDirection = c[2]; break;
+    case kSetClockDivisor: d.divisor = static_cast<uint16_t>(c[1] | c[2] << 8); break;
+    case kDisableDivideBy5: d.divideBy5 = false; break;
+    case kEnableDivideBy5: d.divideBy5 = true; break;
+    case kEnableAdaptive: d.adaptive = true; break;
+    case kDisableAdaptive: d.adaptive = false; break;
+    case kEnableThreePhase: d.threePhase = true; break;
+    case kDisableThreePhase: d.threePhase = false; break;
+    case kLoopbackOn: d.loopback = true; break;
+    case kLoopbackOff: d.loopback = false; break;
+    case kSendImmediate: break;  // replies go out at once anyway
+    case kBitsOutLsb:
+    case kBitsInOutLsb:
+        for (unsigned i = 0; i < n; ++i)
+            read |= (Clock(f, d, (c[2] >> i) & 1, d.lowValue & kTms) ? 1u : 0u) << i;
+        SetPin(d, kTdi, last);
+        if (c[0] == kBitsInOutLsb)  // the bits read fill the top n bits, the first one lowest
             Reply(d, static_cast<uint8_t>((read << (8 - n)) | ((1u << (8 - n)) - 1u)));
-    } else if (opcode == 0x37 && n <= 8) {
-        unsigned read = 0;
+        break;
+    case kBitsInOutMsbFalling:
         for (unsigned i = 0; i < n; ++i) {
-            bool bit = (d.lowDirection & 0x02) == 0 || ((command[2] >> (7 - i)) & 1) != 0;
+            bool bit = !(d.lowDirection & kTdi) || ((c[2] >> (7 - i)) & 1);
             Drive(d, false, bit);
             Drive(d, true, bit);
-            read = (read << 1) | (Line(d.i2c) ? 1u : 0u);
+            read = (read << 1) | (Sda(d.i2c) ? 1u : 0u);
             Drive(d, false, bit);
         }
-        // The bits read fill the low n bits, the first one highest.
-        Reply(d, static_cast<uint8_t>(read | (0xFFu << n)));
-    } else if (opcode == 0x4B && n <= 8) {
-        bool tdi = (command[2] & 0x80) != 0;
+        Reply(d, static_cast<uint8_t>(read | (0xFFu << n)));  // in the low n bits, the first one highest
+        break;
+    case kTmsBitsOut:
         for (unsigned i = 0; i < n; ++i)
-            Clock(d, tdi, ((command[2] >> i) & 1) != 0, false);
-        bool lastTms = ((command[2] >> (n - 1)) & 1) != 0;
-        d.lowValue = static_cast<uint8_t>((d.lowValue & ~0x0A) | (lastTms ? 0x08 : 0) | (tdi ? 0x02 : 0));
-    } else if (std::ranges::find(kNothingToModel, opcode) == kNothingToModel.end() && opcode != f.ignoreOpcode) {
-        // A bad opcode: 0xFA and the opcode, unless the engine is scripted to start slowly.
-        if (f.syncIgnore > 0) {
-            --f.syncIgnore;
-            return;
-        }
-        Reply(d, 0xFA);
-        Reply(d, opcode);
+            Clock(f, d, c[2] & 0x80, (c[2] >> i) & 1, false);  // bit 7 is held on TDI
+        SetPin(d, kTms, last);
+        SetPin(d, kTdi, c[2] & 0x80);
+        break;
+    default:  // unknown: the bad-command reply, unless scripted to ignore it or to start slowly
+        if (c[0] == f.ignoreOpcode || (f.syncIgnore > 0 && f.syncIgnore--))
+            break;
+        Reply(d, kBadCommand);
+        Reply(d, c[0]);
+    }
+}
+
+size_t CommandLength(uint8_t opcode)
+{
+    switch (opcode) {
+    case kSetLowByte: case kSetHighByte: case kSetClockDivisor:
+    case kBitsOutLsb: case kBitsInOutLsb: case kBitsInOutMsbFalling: case kTmsBitsOut:
+        return 3;
+    default:
+        return 1;
     }
 }
 
@@ -193,11 +197,9 @@ void Feed(Device& d, const uint8_t* bytes, size_t count)
         d.written.insert(d.written.end(), bytes, bytes + count);
     for (size_t i = 0; d.mpsse && i < count; ++i) {
         d.partial.push_back(bytes[i]);
-        uint8_t opcode = d.partial[0];
-        bool three = opcode == 0x80 || opcode == 0x82 || opcode == 0x86 || opcode == 0x1B || opcode == 0x3B ||
-                     opcode == 0x37 || opcode == 0x4B;
-        if (d.partial.size() == (three ? 3u : 1u)) {
-            Execute(d, d.partial);
+        if (d.partial.size() == CommandLength(d.partial[0])) {
+            d.partial.resize(3);
+            Execute(d, d.partial.data());
             d.partial.clear();
         }
     }
@@ -205,59 +207,52 @@ void Feed(Device& d, const uint8_t* bytes, size_t count)
 
 // ---- the frame of every D2XX call -------------------------------------------------------------
 
-// The scripted failure of a function, or FT_OK.
-FT_STATUS Injected(const char* function)
+// The scripted status of this call of the function: FT_OK unless a failure is due.
+FT_STATUS Scripted(const char* function)
 {
     auto& fails = State().fails;
-    for (auto rule = fails.begin(); rule != fails.end(); ++rule) {
-        if (rule->function == function && rule->skip-- == 0) {
-            FT_STATUS status = rule->status;
-            fails.erase(rule);
-            return status;
-        }
-    }
-    return FT_OK;
+    auto rule = std::find_if(fails.begin(), fails.end(),
+                             [&](Driver::Fail& f) { return f.function == function && f.skip-- == 0; });
+    if (rule == fails.end())
+        return FT_OK;
+    FT_STATUS status = rule->status;
+    fails.erase(rule);
+    return status;
 }
 
-// One call: the open device behind the handle (or null), its status, and the log line
-// "FT_Write(0,3->3) = 0" written when the call ends.
-struct Call {
-    Call(const char* function, FT_HANDLE handle) : name(function)
-    {
-        for (Device& candidate : State().devices)
-            d = (&candidate == handle && candidate.open) ? &candidate : d;
-        status = d ? Injected(function) : FT_STATUS{FT_INVALID_HANDLE};
+// The open device behind a handle, with the status of this call; null with FT_INVALID_HANDLE.
+Device* Begin(const char* function, FT_HANDLE handle, FT_STATUS& status)
+{
+    status = FT_INVALID_HANDLE;
+    for (Device& d : State().devices) {
+        if (&d == handle && d.open) {
+            status = Scripted(function);
+            return &d;
+        }
     }
-    ~Call()
-    {
-        if (!State().quiet)
-            State().log.push_back(Text("%s(%d%s) = %u", name, d ? d->index : -1, arguments.c_str(), status));
-    }
-    bool ok() const { return status == FT_OK; }
-    void Arguments(const char* format, auto... values)
-    {
-        if (!State().quiet)
-            arguments = Text(format, values...);
-    }
+    return nullptr;
+}
 
-    const char* name;
-    Device* d = nullptr;
-    FT_STATUS status;
-    std::string arguments;  // ",65536,65536" or "->2"
-};
-
-// A call whose effect is only its log line: "FT_SetLatencyTimer(0,16) = 0".
+// A call that is only noted in the device's settings: "FT_SetLatencyTimer 16".
 FT_STATUS Setting(const char* function, FT_HANDLE handle, std::initializer_list<unsigned> arguments)
 {
-    Call call(function, handle);
-    for (unsigned argument : arguments) {
-        if (!State().quiet)
-            call.arguments += "," + std::to_string(argument);
+    FT_STATUS status;
+    Device* d = Begin(function, handle, status);
+    if (d && status == FT_OK) {
+        std::string line = function;
+        for (unsigned argument : arguments)
+            line += " " + std::to_string(argument);
+        d->settings.push_back(line);
     }
-    return call.status;
+    return status;
 }
 
 }  // namespace
+
+double Device::ClockHz() const
+{
+    return (divideBy5 ? kDividedBy5ClockHz : kMasterClockHz) / ((1.0 + divisor) * 2.0);
+}
 
 Driver& Fake() { return State(); }
 
@@ -271,7 +266,6 @@ void Driver::Reset()
 Device& Driver::AddDevice(const std::string& description, const std::string& serial, unsigned type)
 {
     Device& d = devices.emplace_back();
-    d.index = static_cast<int>(devices.size() - 1);
     d.description = description;
     d.serial = serial;
     d.type = type;
@@ -280,22 +274,13 @@ Device& Driver::AddDevice(const std::string& description, const std::string& ser
 
 void Driver::ClearLogs()
 {
-    log.clear();
     for (Device& d : devices) {
+        d.settings.clear();
         d.written.clear();
         d.writeSizes.clear();
-        d.readTotal = 0;
         d.clocks.clear();
         d.trace.clear();
     }
-}
-
-std::vector<std::string> Driver::CallsWithoutPolls() const
-{
-    std::vector<std::string> calls;
-    std::copy_if(log.begin(), log.end(), std::back_inserter(calls),
-                 [](const std::string& line) { return !line.starts_with("FT_GetQueueStatus("); });
-    return calls;
 }
 
 }  // namespace fake
@@ -308,17 +293,15 @@ extern "C" {
 
 FT_STATUS FT_CreateDeviceInfoList(LPDWORD count)
 {
-    FT_STATUS status = fake::Injected("FT_CreateDeviceInfoList");
+    FT_STATUS status = fake::Scripted("FT_CreateDeviceInfoList");
     if (status == FT_OK)
         *count = static_cast<DWORD>(State().devices.size());
-    State().log.push_back("FT_CreateDeviceInfoList() = " + std::to_string(status));
     return status;
 }
 
 FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* nodes, LPDWORD count)
 {
-    FT_STATUS status = fake::Injected("FT_GetDeviceInfoList");
-    State().log.push_back(fake::Text("FT_GetDeviceInfoList(%u) = %u", *count, status));
+    FT_STATUS status = fake::Scripted("FT_GetDeviceInfoList");
     for (size_t i = 0; status == FT_OK && i < std::min<size_t>(*count, State().devices.size()); ++i) {
         // The strings are cut to the fields, without a NUL when they fill them.
         const fake::Device& d = State().devices[i];
@@ -335,7 +318,7 @@ FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* nodes, LPDWORD count)
 FT_STATUS FT_OpenEx(PVOID argument, DWORD flags, FT_HANDLE* opened)
 {
     std::string key = static_cast<const char*>(argument);
-    FT_STATUS status = fake::Injected("FT_OpenEx");
+    FT_STATUS status = fake::Scripted("FT_OpenEx");
     auto& devices = State().devices;
     auto match = std::find_if(devices.begin(), devices.end(), [&](const fake::Device& d) {
         return flags == FT_OPEN_BY_SERIAL_NUMBER && d.serial.substr(0, 16) == key;
@@ -348,93 +331,71 @@ FT_STATUS FT_OpenEx(PVOID argument, DWORD flags, FT_HANDLE* opened)
         match->received.clear();
         *opened = &*match;
     }
-    State().log.push_back(fake::Text("FT_OpenEx(%s,%u) = %u", key.c_str(), flags, status));
     return status;
 }
 
 FT_STATUS FT_Close(FT_HANDLE handle)
 {
-    fake::Call call("FT_Close", handle);
-    if (call.d != nullptr)
-        call.d->open = false;  // gone even when the call reports a failure
-    return call.status;
+    FT_STATUS status;
+    if (fake::Device* d = fake::Begin("FT_Close", handle, status))
+        d->open = false;  // gone even when the call reports a failure
+    return status;
 }
 
 FT_STATUS FT_ResetDevice(FT_HANDLE handle) { return fake::Setting("FT_ResetDevice", handle, {}); }
 
 FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* amount)
 {
-    fake::Call call("FT_GetQueueStatus", handle);
-    DWORD waiting = 0;
-    if (call.ok()) {
-        waiting = static_cast<DWORD>(call.d->received.size());
-        if (State().readChunk != 0)
-            waiting = std::min<DWORD>(waiting, State().readChunk);
-        *amount = waiting;
+    FT_STATUS status;
+    fake::Device* d = fake::Begin("FT_GetQueueStatus", handle, status);
+    if (status == FT_OK) {
+        unsigned chunk = State().readChunk;
+        *amount = static_cast<DWORD>(chunk ? std::min<size_t>(d->received.size(), chunk) : d->received.size());
     }
-    call.Arguments("->%u", waiting);
-    return call.status;
+    return status;
 }
 
 FT_STATUS FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD wanted, LPDWORD got)
 {
-    fake::Call call("FT_Read", handle);
-    DWORD count = 0;
-    if (call.ok()) {
-        std::deque<uint8_t>& received = call.d->received;
-        count = static_cast<DWORD>(std::min<size_t>(wanted, received.size()));
-        std::copy_n(received.begin(), count, static_cast<uint8_t*>(buffer));
-        received.erase(received.begin(), received.begin() + count);
-        call.d->readTotal += count;
-        *got = count;
+    FT_STATUS status;
+    fake::Device* d = fake::Begin("FT_Read", handle, status);
+    if (status == FT_OK) {
+        *got = static_cast<DWORD>(std::min<size_t>(wanted, d->received.size()));
+        std::copy_n(d->received.begin(), *got, static_cast<uint8_t*>(buffer));
+        d->received.erase(d->received.begin(), d->received.begin() + *got);
     }
-    call.Arguments(",%u->%u", wanted, count);
-    return call.status;
+    return status;
 }
 
 FT_STATUS FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD size, LPDWORD written)
 {
-    fake::Call call("FT_Write", handle);
-    DWORD accepted = 0;
-    if (call.ok()) {
-        if (State().zeroWrites > 0)
-            --State().zeroWrites;
-        else
-            accepted = size;
-        fake::Feed(*call.d, static_cast<const uint8_t*>(buffer), accepted);
+    FT_STATUS status;
+    fake::Device* d = fake::Begin("FT_Write", handle, status);
+    if (status == FT_OK) {
+        *written = State().zeroWrites > 0 ? (--State().zeroWrites, 0) : size;
+        fake::Feed(*d, static_cast<const uint8_t*>(buffer), *written);
         if (!State().quiet)
-            call.d->writeSizes.push_back(size);
-        *written = accepted;
+            d->writeSizes.push_back(size);
     }
-    call.Arguments(",%u->%u", size, accepted);
-    return call.status;
+    return status;
 }
 
-FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, ULONG in, ULONG out)
+FT_STATUS FT_SetUSBParameters(FT_HANDLE h, ULONG in, ULONG out) { return fake::Setting(__func__, h, {in, out}); }
+FT_STATUS FT_SetTimeouts(FT_HANDLE h, ULONG read, ULONG write) { return fake::Setting(__func__, h, {read, write}); }
+FT_STATUS FT_SetLatencyTimer(FT_HANDLE h, UCHAR ms) { return fake::Setting(__func__, h, {ms}); }
+
+FT_STATUS FT_SetChars(FT_HANDLE h, UCHAR event, UCHAR eventOn, UCHAR error, UCHAR errorOn)
 {
-    return fake::Setting("FT_SetUSBParameters", handle, {in, out});
+    return fake::Setting(__func__, h, {event, eventOn, error, errorOn});
 }
-
-FT_STATUS FT_SetChars(FT_HANDLE handle, UCHAR event, UCHAR eventOn, UCHAR error, UCHAR errorOn)
-{
-    return fake::Setting("FT_SetChars", handle, {event, eventOn, error, errorOn});
-}
-
-FT_STATUS FT_SetTimeouts(FT_HANDLE handle, ULONG read, ULONG write)
-{
-    return fake::Setting("FT_SetTimeouts", handle, {read, write});
-}
-
-FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, UCHAR ms) { return fake::Setting("FT_SetLatencyTimer", handle, {ms}); }
 
 FT_STATUS FT_SetBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode)
 {
-    FT_STATUS status = fake::Setting("FT_SetBitMode", handle, {mask, mode});
-    for (fake::Device& d : State().devices) {
-        if (&d == handle && status == FT_OK) {
-            d.mpsse = mode == FT_BITMODE_MPSSE;
-            d.partial.clear();
-        }
+    FT_STATUS status = fake::Setting(__func__, handle, {mask, mode});
+    if (status == FT_OK) {
+        auto* d = static_cast<fake::Device*>(handle);
+        d->mpsse = mode == FT_BITMODE_MPSSE;
+        d->partial.clear();
     }
     return status;
 }
