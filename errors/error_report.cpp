@@ -8,6 +8,15 @@
 int g_BoardFail = 0;
 CErrorFile g_ErrorFile;
 
+namespace {
+std::function<void(std::string_view)> g_ReportObserver;
+}  // namespace
+
+void SetReportObserver(std::function<void(std::string_view message)> observer)
+{
+    g_ReportObserver = std::move(observer);
+}
+
 bool CErrorFile::Open(const char* path, std::string& why)
 {
     if (IsOpen() || path == nullptr) {
@@ -64,6 +73,8 @@ int ReportError(const char* format, ...)
     std::printf("%s", message.c_str());
     std::fflush(stdout);
     g_ErrorFile.Write(message);
+    if (g_ReportObserver)
+        g_ReportObserver(message);
     return static_cast<int>(message.size());
 }
 

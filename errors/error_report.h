@@ -3,6 +3,7 @@
 // fails the board.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,10 @@ extern CErrorFile g_ErrorFile;
 // appends it to the error file when that is open, and returns the message's length. Messages end
 // in "\r\n" themselves; nothing is added.
 int ReportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Called by ReportError with every message after it was printed and written; empty: nothing is
+// called. The station's results recorder keeps each board's messages through it.
+void SetReportObserver(std::function<void(std::string_view message)> observer);
 
 // Opens the error file at path, created empty, unless it is already open. When it cannot be
 // created, "Open file %s Error\r\n" and the reason ("<path>: <why>") are printed on the console

@@ -399,10 +399,14 @@ bool CQbx_zor::CheckVector(int vector)
                     }
                 }
                 // Every claimed cell belongs to a pin of the table; "?" only guards the message.
-                ReportError("Vector %d (abs=%d) %s ERROR fpga %d pin:%s (%s) read=%d expected=%d\r\n",
-                            NumberInGroup(vector), vector, expected.name.c_str(), k,
-                            owner != nullptr ? owner->name.c_str() : "?", owner != nullptr ? PinLabel(*owner).c_str() : "?",
-                            GetCell(fpga.m_Bsr.data(), cell), GetCell(expected.image.data(), cell));
+                const _WRONGCELL wrong{NumberInGroup(vector), vector, expected.name, k,
+                                       owner != nullptr ? owner->name : "?", owner != nullptr ? PinLabel(*owner) : "?",
+                                       GetCell(fpga.m_Bsr.data(), cell), GetCell(expected.image.data(), cell)};
+                ReportError("Vector %d (abs=%d) %s ERROR fpga %d pin:%s (%s) read=%d expected=%d\r\n", wrong.vector,
+                            wrong.abs, wrong.group.c_str(), k, wrong.pin.c_str(), wrong.packagePin.c_str(), wrong.read,
+                            wrong.expected);
+                if (m_OnWrongCell)
+                    m_OnWrongCell(wrong);
             }
         }
     }

@@ -23,6 +23,18 @@
 #include "qbx_board.h"
 #include "vectors.h"
 
+// One claimed cell that read back wrong: the fields of its error line.
+struct _WRONGCELL {
+    int vector = 0;          // 1-based position of the vector within its group
+    int abs = 0;             // 0-based index of the vector
+    std::string group;       // the vector's group name
+    int fpga = 0;            // 0..7
+    std::string pin;         // port name of the cell's pin
+    std::string packagePin;  // its package pin, such as "G29"
+    int read = 0;            // captured value
+    int expected = 0;        // the vector's value
+};
+
 class CQbx_zor final : public CBsrVectors {
 public:
     // The board this model tests.
@@ -142,6 +154,8 @@ public:
     // Called before each vector of a run with the vector's index and the number of vectors; the
     // station shows progress with it. Empty: nothing is called.
     std::function<void(int vector, int count)> m_OnVector;
+    // Called for each wrong cell right after its error line was reported. Empty: nothing is called.
+    std::function<void(const _WRONGCELL&)> m_OnWrongCell;
 
 private:
     // The last slot FindVectorSlot found in each FPGA of this board. A pin line asks for positions

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libssl-dev libftdi1-dev libusb-1.0-0-dev nlohmann-json3-dev
+  libssl-dev libftdi1-dev libusb-1.0-0-dev nlohmann-json3-dev libsqlite3-dev libpng-dev
   "$@"
 )
 

@@ -32,15 +32,19 @@ bool CTestStation::TestBoard()
     const std::string prompt = platform::Format("Install board whith addr=%d and enter serial number (0=exit) ", kBoard.chainAddress);
     if (!m_Input.AskSerial(prompt.c_str(), m_Serial) || m_Serial == 0)
         return false;
+    m_Records.BeginBoard(*this);
 
     OpenErrorFile(m_ErrorFilePath.c_str());
     I2C_GPIOWrite(m_I2CHandle, kBoard.enablePin, 1);
     platform::SleepMs(kBoard.powerUpMs);
 
-    if (!m_Input.AskCurrent("Insert Board Current (Ampere)= ", m_BoardCurrent))
+    if (!m_Input.AskCurrent("Insert Board Current (Ampere)= ", m_BoardCurrent)) {
+        m_Records.EndBoard(*this, kVerdictEnded, false);
         return false;
+    }
     if (m_BoardCurrent < kBoard.minCurrent || m_BoardCurrent > kBoard.maxCurrent) {
         std::printf("Invalid Board Current=%.3f (must be from %g to %g)\r\n", m_BoardCurrent, kBoard.minCurrent, kBoard.maxCurrent);
+        m_Records.EndBoard(*this, kVerdictEnded);
         return false;
     }
 
@@ -66,8 +70,10 @@ bool CTestStation::TestBoard()
 
         if (m_Board.m_TempSensor.ReadTemperature(m_Temperature) != ONEWIRE_OK)
             ReportError("Read Temperature ERROR\r\n");
-        else
+        else {
             std::printf("Temperature=%.2f\r\n", static_cast<double>(m_Temperature));
+            m_TemperatureRead = true;
+        }
 
         if (!g_BoardFail) {
             std::printf("Test Interconnections OK\r\n");
@@ -91,6 +97,7 @@ bool CTestStation::TestBoard()
         CheckAdapterLink();
     g_ErrorFile.Sync();
     std::fflush(stdout);
+    m_Records.EndBoard(*this, g_BoardFail ? kVerdictFail : kVerdictPass);
 
     if (!g_BoardFail)
         ShowSuccessBox(m_ReportPath);
@@ -204,6 +211,7 @@ void CTestStation::CheckChain()
 {
     std::vector<uint32_t> codes;
     ReadIdCodes(codes, m_Board.m_Chain);
+    m_IdCodes = codes;
     if (codes.empty())
         ReportError("ERROR JTAG chain\r\n");
     for (uint32_t code : codes) {
@@ -245,6 +253,7 @@ void CTestStation::RunInterconnectionTest()
         m_Board.m_OnVector = nullptr;
         ClearProgress();
         if (!passed) {
+            m_Records.ShowDiagnosis();
             m_Board.ApplyFirstVector();
             g_BoardFail = 1;
             return;

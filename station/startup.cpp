@@ -110,6 +110,7 @@ int CTestStation::Start(int argc, char** argv)
         PrintReason(m_TruthTablePath.c_str(), why);
     }
     std::fflush(stdout);
+    m_Records.Start(*this, bsdlPath, vectorsPath);
 
     if (!OpenJtag(m_JtagHandle))
         return 0;

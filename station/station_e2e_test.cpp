@@ -213,7 +213,8 @@ std::vector<std::string> PerBoard(const std::string& out)
 std::string Reported(const std::string& shown)
 {
     static const char* const kPrinted[] = {"QBX 1 sensor id ", "QBX 1 adcsensor", "Vin=", "Vmem=", "Vmem_fault=", "I=", "Bus=",
-                                           "id=A3PE3000", "Temperature=", "Test Interconnections OK", "+", "|"};
+                                           "id=A3PE3000", "Temperature=", "Test Interconnections OK", "+", "|",
+                                           "Diagnosis: "};
     std::string reported;
     for (const std::string& line : Console(shown).lines)
         if (!line.empty() && std::none_of(std::begin(kPrinted), std::end(kPrinted),

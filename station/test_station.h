@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "board_records.h"
 #include "ds2450.h"
 #include "files.h"
 #include "onewire_master.h"
@@ -66,6 +67,11 @@ public:
     uint32_t m_Serial = 0;
     double m_BoardCurrent = 0.0;
     float m_Temperature = 0.0f;
+    // For the board's record: the identification codes the chain check read, and whether the
+    // temperature was read.
+    std::vector<uint32_t> m_IdCodes;
+    bool m_TemperatureRead = false;
+    CBoardRecords m_Records;
 
 private:
     COperatorInput m_Input;

@@ -192,6 +192,12 @@ ProcessResult RunProcess(const std::string& program, const ProcessOptions& optio
             result.err += "waitpid failed";
             return result;
         }
+        if (options.killWhen &&
+            options.killWhen(ReadFile(outPath), std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count())) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);

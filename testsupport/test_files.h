@@ -3,6 +3,7 @@
 // Test-only; no dependency beyond the standard library and POSIX.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -51,6 +52,9 @@ struct ProcessOptions {
     int timeoutSeconds = 120;
     bool stderrOnTerminal = false;  // standard error on a pseudo-terminal (read back into err)
     std::string workingDirectory;   // where the program starts; empty: here
+    // Asked every few milliseconds with the standard output so far and the seconds since the start;
+    // true kills the process with SIGKILL (result.signal then says so).
+    std::function<bool(const std::string& out, double seconds)> killWhen;
 };
 
 // Runs program with the options and waits for it (killing it after the time limit).

@@ -51,7 +51,9 @@ StationRun RunStation(Driver driver, const std::string& board, const TempDir& di
     ProcessOptions options;
     options.args = {kExamples + "/a3pe3000.bsd", kExamples + "/interconnect.vec", output};
     options.input = input;
-    options.env = {{"QBXSIM_BOARD", board}, {"QBXSIM_STATS", dir.File("stats.json")}, {"QBXSIM_TRACE", std::nullopt}};
+    // The boards' records go beside the output folder, whose files are compared byte for byte.
+    options.env = {{"QBXSIM_BOARD", board}, {"QBXSIM_STATS", dir.File("stats.json")}, {"QBXSIM_TRACE", std::nullopt},
+                   {"QBX_RESULTS", dir.File("results.db")}};
     if (!trace.empty())
         options.env["QBXSIM_TRACE"] = trace;
     if (driver == Driver::Libftdi) {

@@ -1,0 +1,83 @@
+// What recording adds to a board's cycle: one record appended in its own write transaction, synced
+// to the disk before it returns (as the station appends it), for a passing board and for a failing
+// board with its error lines, wrong cells and diagnosis. The target is at most 5 ms per board.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "results_db.h"
+
+namespace {
+
+// A failing board as the example short gives it: twelve wrong cells, one short between two nets.
+BoardRecord Board(bool failing)
+{
+    BoardRecord r;
+    r.started = "2024-05-01T10:00:00.000Z";
+    r.ended = "2024-05-01T10:00:02.500Z";
+    r.host = "bench";
+    r.programVersion = "1.0";
+    r.bsdlFile = "examples/a3pe3000.bsd";
+    r.bsdlDigest = std::string(64, 'a');
+    r.vectorsFile = "examples/interconnect.vec";
+    r.vectorsDigest = std::string(32, 'B');
+    r.serial = 1;
+    r.operatorCurrent = 0.5;
+    r.thermometer = "6C00080157A3B210";
+    r.adcSensor1 = "C80000000C1D2E20";
+    r.adcSensor2 = "FF0000000C1D2F20";
+    r.vin = 3.287109;
+    r.vmem = 1.792969;
+    r.supplyCurrent = 0.498047;
+    r.powerFlags = 1;
+    r.temperature = 24.5;
+    r.idCodes.assign(8, 0x3E74E1CF);
+    r.verdict = failing ? kVerdictFail : kVerdictPass;
+    if (!failing) {
+        r.reportFile = "out/QBX_1_6C00080157A3B210.txt";
+        r.reportSignature = std::string(32, 'C');
+        return r;
+    }
+    for (int i = 0; i < 12; ++i) {
+        r.errorLines.push_back("Vector 2 (abs=1) INTERCONNECT ERROR fpga 0 pin:LNK6 (G29) read=0 expected=1");
+        r.pinErrors.push_back({i, 2, 1, "INTERCONNECT", 0, "LNK6", "G29", 0, 1});
+    }
+    r.faults.push_back({"short", std::nullopt, "short between net fpga 2 pin:LNK99 (L2) and net fpga 5 pin:LNK247 (V3)",
+                        {"fpga 2 pin:LNK99 (L2)", "fpga 5 pin:LNK247 (V3)"}});
+    return r;
+}
+
+void AppendBoard(benchmark::State& state, bool failing)
+{
+    // Beside the build, on the disk the build is on (not a memory file system).
+    const std::string path = std::string(QBX_BINARY_DIR) + "/bench-append.db";
+    std::filesystem::remove(path);
+    auto db = OpenResultsDb(path, true);
+    const BoardRecord board = Board(failing);
+    for (auto _ : state) {
+        BoardRecord r = board;
+        std::string why;
+        if (!db->Append(r, why))
+            state.SkipWithError(why.c_str());
+    }
+    db.reset();
+    std::filesystem::remove(path);
+}
+
+void BM_AppendPassingBoard(benchmark::State& state)
+{
+    AppendBoard(state, false);
+}
+BENCHMARK(BM_AppendPassingBoard)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_AppendFailingBoard(benchmark::State& state)
+{
+    AppendBoard(state, true);
+}
+BENCHMARK(BM_AppendFailingBoard)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

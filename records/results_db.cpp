@@ -1,0 +1,392 @@
+#include "results_db.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+
+#include "platform.h"
+#include "sqlite_connection.h"
+
+using platform::Format;
+
+namespace {
+
+// The columns of a board row, in the order the statements below use them.
+const char* const kBoardColumns =
+    "id, started, ended, test_day, host, program_version, bsdl_file, bsdl_digest, vectors_file, vectors_digest, serial, "
+    "operator_current, thermometer, adc_sensor1, adc_sensor2, vin, vmem, supply_current, power_flags, temperature, "
+    "idcodes, verdict, report_file, report_signature, prev_hash, hash";
+
+// Records whose children are read with one query per table.
+constexpr int64_t kLoadBatch = 256;
+
+template <typename T>
+SqlValue Optional(const std::optional<T>& value)
+{
+    if (!value)
+        return nullptr;
+    if constexpr (std::is_floating_point_v<T>)
+        return static_cast<double>(*value);
+    else
+        return static_cast<int64_t>(*value);
+}
+
+std::optional<double> OptionalDouble(const SqlValue& value)
+{
+    return SqlIsNull(value) ? std::nullopt : std::optional<double>(SqlDouble(value));
+}
+
+std::optional<int> OptionalInt(const SqlValue& value)
+{
+    return SqlIsNull(value) ? std::nullopt : std::optional<int>(static_cast<int>(SqlInt(value)));
+}
+
+std::string IdCodesText(const std::vector<uint32_t>& codes)
+{
+    std::string text;
+    for (uint32_t code : codes)
+        text += Format("%s%08X", text.empty() ? "" : " ", code);
+    return text;
+}
+
+std::vector<uint32_t> ParseIdCodes(const std::string& text)
+{
+    std::vector<uint32_t> codes;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find(' ', at), text.size());
+        codes.push_back(static_cast<uint32_t>(std::strtoul(text.substr(at, end - at).c_str(), nullptr, 16)));
+        at = end + 1;
+    }
+    return codes;
+}
+
+BoardRecord RecordFromRow(const SqlRow& row)
+{
+    BoardRecord r;
+    size_t c = 0;
+    r.id = SqlInt(row.at(c++));
+    r.started = SqlText(row.at(c++));
+    r.ended = SqlText(row.at(c++));
+    ++c;  // test_day: the start's day
+    r.host = SqlText(row.at(c++));
+    r.programVersion = SqlText(row.at(c++));
+    r.bsdlFile = SqlText(row.at(c++));
+    r.bsdlDigest = SqlText(row.at(c++));
+    r.vectorsFile = SqlText(row.at(c++));
+    r.vectorsDigest = SqlText(row.at(c++));
+    r.serial = static_cast<uint32_t>(SqlInt(row.at(c++)));
+    r.operatorCurrent = OptionalDouble(row.at(c++));
+    r.thermometer = SqlText(row.at(c++));
+    r.adcSensor1 = SqlText(row.at(c++));
+    r.adcSensor2 = SqlText(row.at(c++));
+    r.vin = OptionalDouble(row.at(c++));
+    r.vmem = OptionalDouble(row.at(c++));
+    r.supplyCurrent = OptionalDouble(row.at(c++));
+    r.powerFlags = OptionalInt(row.at(c++));
+    r.temperature = OptionalDouble(row.at(c++));
+    r.idCodes = ParseIdCodes(SqlText(row.at(c++)));
+    r.verdict = SqlText(row.at(c++));
+    r.reportFile = SqlText(row.at(c++));
+    r.reportSignature = SqlText(row.at(c++));
+    r.prevHash = SqlText(row.at(c++));
+    r.hash = SqlText(row.at(c++));
+    return r;
+}
+
+// Records numbered first..last, or one of them, named for a problem line.
+std::string Range(int64_t first, int64_t last)
+{
+    return first == last ? Format("record %lld", static_cast<long long>(first))
+                         : Format("records %lld to %lld", static_cast<long long>(first), static_cast<long long>(last));
+}
+
+}  // namespace
+
+const std::vector<Migration>& Migrations()
+{
+    static const std::vector<Migration> migrations = {
+        {1,
+         {"CREATE TABLE schema_version (version INTEGER NOT NULL)",
+          "CREATE TABLE boards (id INTEGER PRIMARY KEY, started TEXT NOT NULL, ended TEXT NOT NULL, test_day TEXT NOT NULL, "
+          "host TEXT NOT NULL, program_version TEXT NOT NULL, bsdl_file TEXT NOT NULL, bsdl_digest TEXT NOT NULL, "
+          "vectors_file TEXT NOT NULL, vectors_digest TEXT NOT NULL, serial BIGINT NOT NULL, operator_current DOUBLE PRECISION, "
+          "thermometer TEXT NOT NULL, adc_sensor1 TEXT NOT NULL, adc_sensor2 TEXT NOT NULL, vin DOUBLE PRECISION, "
+          "vmem DOUBLE PRECISION, supply_current DOUBLE PRECISION, power_flags INTEGER, temperature DOUBLE PRECISION, "
+          "idcodes TEXT NOT NULL, verdict TEXT NOT NULL, report_file TEXT NOT NULL, report_signature TEXT NOT NULL, "
+          "prev_hash TEXT NOT NULL, hash TEXT NOT NULL)",
+          "CREATE TABLE error_lines (board_id INTEGER NOT NULL, seq INTEGER NOT NULL, line TEXT NOT NULL, "
+          "PRIMARY KEY (board_id, seq))",
+          "CREATE TABLE pin_errors (board_id INTEGER NOT NULL, seq INTEGER NOT NULL, line_seq INTEGER NOT NULL, "
+          "vector INTEGER NOT NULL, abs_vector INTEGER NOT NULL, vector_group TEXT NOT NULL, fpga INTEGER NOT NULL, "
+          "pin TEXT NOT NULL, package_pin TEXT NOT NULL, read_value INTEGER NOT NULL, expected INTEGER NOT NULL, "
+          "PRIMARY KEY (board_id, seq))",
+          "CREATE TABLE faults (board_id INTEGER NOT NULL, seq INTEGER NOT NULL, kind TEXT NOT NULL, level INTEGER, "
+          "description TEXT NOT NULL, PRIMARY KEY (board_id, seq))",
+          "CREATE TABLE fault_nets (board_id INTEGER NOT NULL, fault_seq INTEGER NOT NULL, seq INTEGER NOT NULL, "
+          "net TEXT NOT NULL, kind TEXT NOT NULL, PRIMARY KEY (board_id, fault_seq, seq))",
+          "CREATE TABLE chain_head (last_id INTEGER NOT NULL, last_hash TEXT NOT NULL)"}},
+        // What the questions of a production line look up: a board's tests, days, nets.
+        {2,
+         {"CREATE INDEX boards_by_serial ON boards (serial, id)",
+          "CREATE INDEX boards_by_day ON boards (test_day, vectors_file, verdict)",
+          "CREATE INDEX fault_nets_by_net ON fault_nets (net, board_id, kind)"}},
+    };
+    return migrations;
+}
+
+int LatestSchemaVersion()
+{
+    return Migrations().back().version;
+}
+
+CResultsDb::CResultsDb(std::unique_ptr<CSqlConnection> sql) : m_Sql(std::move(sql)) {}
+
+int CResultsDb::SchemaVersion()
+{
+    const std::vector<std::string> tables = m_Sql->Tables();
+    if (std::find(tables.begin(), tables.end(), "schema_version") == tables.end()) {
+        if (!tables.empty())
+            throw CSqlError(Name() + ": a database, but not one of test results (it has no schema_version table)");
+        return 0;
+    }
+    int version = 0;
+    m_Sql->Query("SELECT version FROM schema_version", {}, [&](const SqlRow& row) { version = static_cast<int>(SqlInt(row.at(0))); });
+    return version;
+}
+
+void CResultsDb::Migrate(int upTo)
+{
+    for (const Migration& migration : Migrations()) {
+        if (migration.version > upTo)
+            break;
+        // Another station may be migrating the same database: the version is read under the lock.
+        CWriteTransaction transaction(*m_Sql);
+        const int version = SchemaVersion();
+        if (version > LatestSchemaVersion())
+            throw CSqlError(Format("%s: schema version %d is newer than this program's %d", Name().c_str(), version,
+                                   LatestSchemaVersion()));
+        if (version >= migration.version)
+            continue;
+        for (const std::string& statement : migration.statements)
+            m_Sql->Execute(statement);
+        if (migration.version == 1)
+            m_Sql->Execute("INSERT INTO schema_version (version) VALUES (1)");
+        else
+            m_Sql->Execute("UPDATE schema_version SET version = ?", {int64_t{migration.version}});
+        transaction.Commit();
+    }
+}
+
+bool CResultsDb::Append(BoardRecord& r, std::string& why)
+{
+    try {
+        CWriteTransaction transaction(*m_Sql);
+        // The chain goes on from its head; a head that is missing or behind the last record (both
+        // only by hand) gives way to the last record.
+        int64_t headId = -1, lastId = 0;
+        std::string headHash, lastHash = kChainStart;
+        m_Sql->Query("SELECT last_id, last_hash FROM chain_head", {}, [&](const SqlRow& row) {
+            headId = SqlInt(row.at(0));
+            headHash = SqlText(row.at(1));
+        });
+        m_Sql->Query("SELECT id, hash FROM boards ORDER BY id DESC LIMIT 1", {}, [&](const SqlRow& row) {
+            lastId = SqlInt(row.at(0));
+            lastHash = SqlText(row.at(1));
+        });
+        r.id = headId >= lastId ? headId + 1 : lastId + 1;
+        r.prevHash = headId >= lastId ? headHash : lastHash;
+        r.hash = RecordHash(r);
+        if (r.hash.empty())
+            throw CSqlError("the record's SHA-256 cannot be computed");
+
+        m_Sql->Execute(std::string("INSERT INTO boards (") + kBoardColumns +
+                           ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                       {r.id, r.started, r.ended, r.Day(), r.host, r.programVersion, r.bsdlFile, r.bsdlDigest, r.vectorsFile,
+                        r.vectorsDigest, int64_t{r.serial}, Optional(r.operatorCurrent), r.thermometer, r.adcSensor1,
+                        r.adcSensor2, Optional(r.vin), Optional(r.vmem), Optional(r.supplyCurrent), Optional(r.powerFlags),
+                        Optional(r.temperature), IdCodesText(r.idCodes), r.verdict, r.reportFile, r.reportSignature,
+                        r.prevHash, r.hash});
+        for (size_t i = 0; i < r.errorLines.size(); ++i)
+            m_Sql->Execute("INSERT INTO error_lines (board_id, seq, line) VALUES (?, ?, ?)",
+                           {r.id, static_cast<int64_t>(i), r.errorLines[i]});
+        for (size_t i = 0; i < r.pinErrors.size(); ++i) {
+            const PinErrorRecord& p = r.pinErrors[i];
+            m_Sql->Execute("INSERT INTO pin_errors (board_id, seq, line_seq, vector, abs_vector, vector_group, fpga, pin, "
+                           "package_pin, read_value, expected) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                           {r.id, static_cast<int64_t>(i), int64_t{p.line}, int64_t{p.vector}, int64_t{p.abs}, p.group,
+                            int64_t{p.fpga}, p.pin, p.packagePin, int64_t{p.read}, int64_t{p.expected}});
+        }
+        for (size_t i = 0; i < r.faults.size(); ++i) {
+            const FaultRecord& f = r.faults[i];
+            m_Sql->Execute("INSERT INTO faults (board_id, seq, kind, level, description) VALUES (?, ?, ?, ?, ?)",
+                           {r.id, static_cast<int64_t>(i), f.kind, Optional(f.level), f.description});
+            for (size_t n = 0; n < f.nets.size(); ++n)
+                m_Sql->Execute("INSERT INTO fault_nets (board_id, fault_seq, seq, net, kind) VALUES (?, ?, ?, ?, ?)",
+                               {r.id, static_cast<int64_t>(i), static_cast<int64_t>(n), f.nets[n], f.kind});
+        }
+        if (headId >= 0)
+            m_Sql->Execute("UPDATE chain_head SET last_id = ?, last_hash = ?", {r.id, r.hash});
+        else
+            m_Sql->Execute("INSERT INTO chain_head (last_id, last_hash) VALUES (?, ?)", {r.id, r.hash});
+        transaction.Commit();
+        return true;
+    } catch (const CSqlError& e) {
+        why = e.what();
+        r.id = 0;
+        return false;
+    }
+}
+
+void CResultsDb::ForEachRecord(const RecordFilter& filter, const std::function<void(const BoardRecord&)>& each)
+{
+    std::vector<SqlValue> params;
+    const std::string where = WhereClause(filter, params, "");
+    std::string sql = std::string("SELECT ") + kBoardColumns + " FROM boards" + where;
+    // Read in batches by id, so that the whole database is never held at once and a back end need
+    // not run a second query while one is open.
+    sql += std::string(where.empty() ? " WHERE " : " AND ") + "id > ? ORDER BY id LIMIT ?";
+    params.push_back(int64_t{0});
+    params.push_back(int64_t{0});
+    int64_t left = filter.limit > 0 ? filter.limit : INT64_MAX;
+
+    std::vector<BoardRecord> batch;
+    auto flush = [&]() {
+        if (batch.empty())
+            return;
+        std::map<int64_t, BoardRecord*> byId;
+        for (BoardRecord& r : batch)
+            byId[r.id] = &r;
+        // A dense run of ids is read by range, scattered ones one by one.
+        std::vector<std::pair<int64_t, int64_t>> ranges;
+        if (batch.back().id - batch.front().id < static_cast<int64_t>(4 * batch.size()))
+            ranges.emplace_back(batch.front().id, batch.back().id);
+        else
+            for (const BoardRecord& r : batch)
+                ranges.emplace_back(r.id, r.id);
+        for (const auto& [first, last] : ranges) {
+            const std::vector<SqlValue> span = {first, last};
+            auto owner = [&](const SqlValue& id) {
+                const auto it = byId.find(SqlInt(id));
+                return it == byId.end() ? nullptr : it->second;
+            };
+            m_Sql->Query("SELECT board_id, line FROM error_lines WHERE board_id BETWEEN ? AND ? ORDER BY board_id, seq", span,
+                         [&](const SqlRow& row) {
+                             if (BoardRecord* r = owner(row[0]))
+                                 r->errorLines.push_back(SqlText(row[1]));
+                         });
+            m_Sql->Query("SELECT board_id, line_seq, vector, abs_vector, vector_group, fpga, pin, package_pin, read_value, "
+                         "expected FROM pin_errors WHERE board_id BETWEEN ? AND ? ORDER BY board_id, seq",
+                         span, [&](const SqlRow& row) {
+                             if (BoardRecord* r = owner(row[0]))
+                                 r->pinErrors.push_back({static_cast<int>(SqlInt(row[1])), static_cast<int>(SqlInt(row[2])),
+                                                         static_cast<int>(SqlInt(row[3])), SqlText(row[4]),
+                                                         static_cast<int>(SqlInt(row[5])), SqlText(row[6]), SqlText(row[7]),
+                                                         static_cast<int>(SqlInt(row[8])), static_cast<int>(SqlInt(row[9]))});
+                         });
+            m_Sql->Query("SELECT board_id, kind, level, description FROM faults WHERE board_id BETWEEN ? AND ? "
+                         "ORDER BY board_id, seq",
+                         span, [&](const SqlRow& row) {
+                             if (BoardRecord* r = owner(row[0]))
+                                 r->faults.push_back({SqlText(row[1]), OptionalInt(row[2]), SqlText(row[3]), {}});
+                         });
+            m_Sql->Query("SELECT board_id, fault_seq, net FROM fault_nets WHERE board_id BETWEEN ? AND ? "
+                         "ORDER BY board_id, fault_seq, seq",
+                         span, [&](const SqlRow& row) {
+                             BoardRecord* r = owner(row[0]);
+                             const auto fault = static_cast<size_t>(SqlInt(row[1]));
+                             if (r != nullptr && fault < r->faults.size())
+                                 r->faults[fault].nets.push_back(SqlText(row[2]));
+                         });
+        }
+        for (const BoardRecord& r : batch)
+            each(r);
+        batch.clear();
+    };
+    for (int64_t after = 0; left > 0;) {
+        params[params.size() - 2] = after;
+        params.back() = std::min<int64_t>(left, kLoadBatch);
+        m_Sql->Query(sql, params, [&](const SqlRow& row) { batch.push_back(RecordFromRow(row)); });
+        if (batch.empty())
+            break;
+        after = batch.back().id;
+        left -= static_cast<int64_t>(batch.size());
+        flush();
+    }
+}
+
+ChainCheck CResultsDb::Verify()
+{
+    ChainCheck check;
+    int64_t headId = -1;
+    std::string headHash;
+    m_Sql->Query("SELECT last_id, last_hash FROM chain_head", {}, [&](const SqlRow& row) {
+        headId = SqlInt(row.at(0));
+        headHash = SqlText(row.at(1));
+    });
+    int64_t next = 1;
+    std::string previous = kChainStart;
+    ForEachRecord({}, [&](const BoardRecord& r) {
+        ++check.records;
+        const std::string name = Format("record %lld (serial %u, tested %s)", static_cast<long long>(r.id), r.serial, r.started.c_str());
+        if (r.id > next)
+            check.problems.push_back(Range(next, r.id - 1) + (r.id - 1 > next ? " are missing (removed)" : " is missing (removed)"));
+        if (RecordHash(r) != r.hash)
+            check.problems.push_back(name + " was changed");
+        else if (r.id == next && r.prevHash != previous)
+            check.problems.push_back(Format("record %lld was changed (record %lld carries another hash for it)",
+                                            static_cast<long long>(r.id - 1), static_cast<long long>(r.id)));
+        previous = r.hash;
+        next = r.id + 1;
+    });
+    check.head = previous;
+    if (headId < 0 && check.records > 0)
+        check.problems.push_back("the chain head is missing (removed)");
+    else if (headId >= next)
+        check.problems.push_back(Range(next, headId) + (headId > next ? " are missing (removed)" : " is missing (removed)"));
+    else if (headId >= 0 && headId < next - 1)
+        check.problems.push_back(Range(headId + 1, next - 1) + " came after the chain head (added by hand)");
+    else if (headId == next - 1 && headId > 0 && headHash != previous)
+        check.problems.push_back(Format("record %lld was changed (the chain head carries another hash for it)",
+                                        static_cast<long long>(headId)));
+    return check;
+}
+
+std::string WhereClause(const RecordFilter& filter, std::vector<SqlValue>& params, const std::string& table)
+{
+    std::string where;
+    auto condition = [&](const char* column, const char* test, SqlValue value) {
+        where += (where.empty() ? " WHERE " : " AND ") + table + column + test;
+        params.push_back(std::move(value));
+    };
+    if (filter.serial)
+        condition("serial", " = ?", int64_t{*filter.serial});
+    if (!filter.verdict.empty())
+        condition("verdict", " = ?", filter.verdict);
+    if (!filter.since.empty())
+        condition("test_day", " >= ?", filter.since);
+    if (!filter.until.empty())
+        condition("test_day", " <= ?", filter.until);
+    return where;
+}
+
+std::unique_ptr<CResultsDb> OpenResultsDb(const std::string& path, bool readWrite, bool fast)
+{
+    auto sqlite = std::make_unique<CSqliteConnection>(path, readWrite ? CSqliteConnection::Mode::ReadWrite : CSqliteConnection::Mode::ReadOnly,
+                                                      fast ? CSqliteConnection::Sync::Fast : CSqliteConnection::Sync::Full);
+    CSqliteConnection& connection = *sqlite;
+    auto db = std::make_unique<CResultsDb>(std::move(sqlite));
+    const int version = db->SchemaVersion();
+    if (version > LatestSchemaVersion())
+        throw CSqlError(Format("%s: schema version %d is newer than this program's %d", path.c_str(), version, LatestSchemaVersion()));
+    if (!readWrite) {
+        if (version == 0)
+            throw CSqlError(path + ": holds no test results");
+        return db;
+    }
+    if (const std::string damage = connection.QuickCheck(); !damage.empty())
+        throw CSqlError(path + ": the database is damaged (" + damage + ")");
+    connection.StartWriting();
+    db->Migrate();
+    return db;
+}
