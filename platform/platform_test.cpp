@@ -6,23 +6,6 @@
 
 #include "test_files.h"
 
-TEST(Clock, FakeClockMakesTimeOutsInstantAndIntervalsSurviveTheWrap)
-{
-    {
-        platform::FakeClock clock(5, 0xFFFFFFF0u);
-        platform::ScopedClock installed(clock);
-        uint32_t start = platform::TickCountMs();
-        EXPECT_EQ(start, 0xFFFFFFF0u);
-        platform::SleepMs(100);
-        EXPECT_EQ(platform::TickCountMs() - start, 105u);
-        EXPECT_EQ(clock.Slept(), 100u);
-    }
-    // The real clock again, once the fake one is gone.
-    uint32_t start = platform::TickCountMs();
-    platform::SleepMs(15);
-    EXPECT_GE(platform::TickCountMs() - start, 15u);
-}
-
 TEST(Text, FormatAndTheMessageBox)
 {
     EXPECT_EQ(platform::Format("%s=%d %08X", "x", 12, 0x3E74E1CFu), "x=12 3E74E1CF");
