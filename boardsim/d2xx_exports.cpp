@@ -2,7 +2,11 @@
 #include "adapter.h"
 #include "d2xx.h"
 
+#ifdef _WIN32
+#define QBXSIM_EXPORT extern "C"  // qbxsim.def names the exports of qbxsim.dll
+#else
 #define QBXSIM_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 using qbxsim::CSimAdapter;
 

@@ -1,7 +1,5 @@
 #include "sim_chip.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -39,9 +37,9 @@ void SimComplain(const std::string& message)
 std::string DefaultBoardFile()
 {
     const std::string relative = "examples/boards/healthy.json";
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&DefaultBoardFile), &info) && info.dli_fname) {
-        std::string beside = platform::JoinPath(platform::DirName(info.dli_fname), relative);
+    std::string library = platform::ModuleFile(reinterpret_cast<const void*>(&DefaultBoardFile));
+    if (!library.empty()) {
+        std::string beside = platform::JoinPath(platform::DirName(library), relative);
         if (FileExists(beside))
             return beside;
     }

@@ -32,7 +32,7 @@ bool Bit(const std::vector<uint8_t>& image, int cell)
 _BSDLDATA ReadFile(const fs::path& path)
 {
     _BSDLDATA data;
-    EXPECT_EQ(ReadBsdl(path.c_str(), data), 1) << path;
+    EXPECT_EQ(ReadBsdl(path.string().c_str(), data), 1) << path;
     return data;
 }
 

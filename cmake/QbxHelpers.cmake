@@ -6,9 +6,15 @@ function(qbx_add_gtest name)
     return()
   endif()
   cmake_parse_arguments(T "NO_MAIN" "" "SOURCES;LIBS;ENV" ${ARGN})
+  if(WIN32)
+    # Programs the tests start show the operator's box on the console rather than wait for a click.
+    list(APPEND T_ENV QBX_CONSOLE_BOX=1)
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
-  if(NOT T_NO_MAIN)
+  if(NOT T_NO_MAIN AND WIN32)
+    target_link_libraries(${name} PRIVATE qbx_gtest_main)  # testsupport/windows_test_main.cpp
+  elseif(NOT T_NO_MAIN)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
   target_compile_definitions(${name} PRIVATE
@@ -43,6 +49,9 @@ endfunction()
 # driver that replays files, so the normal build checks that the target compiles; the seed files
 # of SEEDS (the fuzzer's starting corpus) are replayed as a test of the suite.
 function(qbx_add_fuzzer name)
+  if(WIN32)
+    return()  # libFuzzer and the replay drivers' POSIX calls are for the Linux builds
+  endif()
   cmake_parse_arguments(F "" "SEEDS" "SOURCES;LIBS" ${ARGN})
   if(QBX_FUZZ)
     add_executable(${name} ${F_SOURCES})

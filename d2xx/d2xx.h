@@ -1,6 +1,6 @@
 /* The part of FTDI's D2XX driver interface that usbwire uses: types, status values, the
  * device-list record and thirteen functions. Written from FTDI's published API description; the
- * layout matches the vendor's Linux library (32-bit DWORD/ULONG, pointer-sized handle), so any
+ * layout matches the vendor's libraries (32-bit DWORD/ULONG, pointer-sized handle), so any
  * D2XX-compatible driver - the vendor's, ours on libftdi1 (libd2xx-ftdi.so) or the board simulator
  * (libqbxsim.so) - can be loaded behind it. */
 #ifndef QBX_D2XX_H
@@ -10,8 +10,16 @@
 extern "C" {
 #endif
 
+/* 32-bit on every system: unsigned long on Windows (as windows.h has them, so that both headers
+ * may meet), unsigned int elsewhere (as the vendor's Linux library has them). 64-bit Windows has a
+ * single calling convention, so the vendor's WINAPI needs no mark here. */
+#ifdef _WIN32
+typedef unsigned long DWORD;
+typedef unsigned long ULONG;
+#else
 typedef unsigned int DWORD;
 typedef unsigned int ULONG;
+#endif
 typedef unsigned short USHORT;
 typedef unsigned char UCHAR;
 typedef DWORD* LPDWORD;

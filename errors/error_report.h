@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "files.h"
+#include "platform.h"
 
 // The board-fail flag: cleared at the start of each board's cycle, set by every ReportError.
 extern int g_BoardFail;
@@ -57,7 +58,7 @@ extern CErrorFile g_ErrorFile;
 // Formats the message printf-style, sets g_BoardFail, prints the message on standard output,
 // appends it to the error file when that is open, and returns the message's length. Messages end
 // in "\r\n" themselves; nothing is added.
-int ReportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int ReportError(const char* format, ...) QBX_PRINTF_LIKE(1, 2);
 
 // Called by ReportError with every message after it was printed and written; empty: nothing is
 // called. The station's results recorder keeps each board's messages through it.

@@ -1,35 +1,19 @@
+// What every system shares: the clock's plumbing, text, the box's console form and paths. What
+// differs lives in platform_posix.cpp and platform_win.cpp.
 #include "platform.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <iostream>
-#include <thread>
-#include <unistd.h>
 #include <vector>
+
+#include "platform_system.h"
 
 namespace platform {
 
 namespace {
 
-class SystemClock : public Clock {
-public:
-    uint32_t Now() override
-    {
-        using namespace std::chrono;
-        auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-        return static_cast<uint32_t>(ms);
-    }
-    void Sleep(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-};
-
-SystemClock g_SystemClock;
-Clock* g_Clock = &g_SystemClock;
+Clock* g_Clock = &SystemClock();
 
 // Splits text at "\n"; a trailing "\n" does not make an empty last line.
 std::vector<std::string_view> SplitLines(std::string_view text)
@@ -55,7 +39,7 @@ void SleepMs(uint32_t ms) { g_Clock->Sleep(ms); }
 
 uint32_t TickCountMs() { return g_Clock->Now(); }
 
-void SetClock(Clock* clock) { g_Clock = clock ? clock : &g_SystemClock; }
+void SetClock(Clock* clock) { g_Clock = clock ? clock : &SystemClock(); }
 
 std::string VFormat(const char* format, va_list args)
 {
@@ -123,12 +107,12 @@ std::string FormatMessageBox(std::string_view text, BoxIcon icon)
     return box;
 }
 
-void MessageBox(std::string_view text, BoxIcon icon)
+void ShowConsoleBox(std::string_view text, BoxIcon icon, bool waitForEnter)
 {
     std::string box = FormatMessageBox(text, icon);
     std::fputs("\r\n", stdout);
     std::fputs(box.c_str(), stdout);
-    if (isatty(STDIN_FILENO)) {
+    if (waitForEnter) {
         std::fputs("Press Enter to continue ", stdout);
         std::fflush(stdout);
         int c;
@@ -141,8 +125,8 @@ void MessageBox(std::string_view text, BoxIcon icon)
 std::string JoinPath(std::string_view folder, std::string_view name)
 {
     std::string path(folder);
-    if (path.empty() || path.back() != '/')
-        path += '/';
+    if (path.empty() || !IsPathSeparator(path.back()))
+        path += kPathSeparator;
     path += name;
     return path;
 }
@@ -150,19 +134,20 @@ std::string JoinPath(std::string_view folder, std::string_view name)
 std::string StripTrailingSeparators(std::string_view folder)
 {
     size_t end = folder.size();
-    while (end > 1 && folder[end - 1] == '/')
+    while (end > 1 && IsPathSeparator(folder[end - 1]))
         --end;
     return std::string(folder.substr(0, end));
 }
 
 std::string DirName(std::string_view path)
 {
-    size_t slash = path.rfind('/');
-    if (slash == std::string_view::npos)
+    auto separator = std::find_if(path.rbegin(), path.rend(), IsPathSeparator);
+    if (separator == path.rend())
         return ".";
-    if (slash == 0)
-        return "/";
-    return std::string(path.substr(0, slash));
+    size_t at = static_cast<size_t>(path.rend() - separator) - 1;
+    if (at == 0)
+        return std::string(path.substr(0, 1));
+    return std::string(path.substr(0, at));
 }
 
 }  // namespace platform

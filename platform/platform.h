@@ -66,9 +66,17 @@ public:
 
 // ---- text -------------------------------------------------------------------------------------
 
+// Marks a printf-style function for the compiler's format checks. MinGW's C99 printf (the one the
+// Windows build uses) follows GNU's rules, not those of Microsoft's C runtime.
+#ifdef __MINGW32__
+#define QBX_PRINTF_LIKE(string, first) __attribute__((format(gnu_printf, string, first)))
+#else
+#define QBX_PRINTF_LIKE(string, first) __attribute__((format(printf, string, first)))
+#endif
+
 // printf into a std::string.
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string VFormat(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
+std::string Format(const char* format, ...) QBX_PRINTF_LIKE(1, 2);
+std::string VFormat(const char* format, va_list args) QBX_PRINTF_LIKE(1, 0);
 
 // A decimal number as atoi reads it, without atoi's undefined overflow: leading white space
 // skipped, an optional sign, the digits up to the first other character, 0 when there are none.
@@ -83,19 +91,56 @@ enum class BoxIcon { Error, Info };
 // text, whose "\n" are line breaks. Lines end in "\r\n".
 std::string FormatMessageBox(std::string_view text, BoxIcon icon);
 
-// Shows the box on standard output. When standard input is a terminal it waits until the operator
-// presses Enter; in a scripted run it does not wait.
+// Shows the box to the operator and returns once it is acknowledged.
+// On Linux: the box above on standard output; when standard input is a terminal it waits until
+// the operator presses Enter, in a scripted run it does not wait.
+// On Windows: a modal system message box on top of every window, with one OK button and the error
+// or information icon (MessageBoxA); it returns when the operator clicks OK. With the environment
+// variable QBX_CONSOLE_BOX=1 (automated runs), or when no box can be shown, it is the console box
+// as on Linux instead.
 void MessageBox(std::string_view text, BoxIcon icon);
 
-// ---- paths ---------------------------------------------------------------------------------
+// ---- console ----------------------------------------------------------------------------------
 
-// folder + "/" + name.
+// Makes standard input, output and error binary on Windows, so that the "\r\n" the station writes
+// reach the console, a pipe or a file unchanged (a text-mode stream would make them "\r\r\n").
+// Programs call it first thing in main. Nothing to do elsewhere.
+void UseBinaryStdio();
+
+// ---- paths ------------------------------------------------------------------------------------
+
+// The separator the station puts between a folder and a file name: "\\" on Windows, "/" elsewhere.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// A separator of the system's paths: "/" everywhere, "\\" as well on Windows.
+constexpr bool IsPathSeparator(char c)
+{
+    return c == '/' || (kPathSeparator == '\\' && c == '\\');
+}
+
+// folder + separator + name (no second separator when folder ends in one).
 std::string JoinPath(std::string_view folder, std::string_view name);
 
-// Removes every trailing "/" of a folder name ("out//" -> "out"); the root "/" stays "/".
+// Removes every trailing separator of a folder name ("out//" -> "out"); a root ("/", "\\") stays.
 std::string StripTrailingSeparators(std::string_view folder);
 
 // The folder part of a path ("a/b/c.txt" -> "a/b", "c.txt" -> ".").
 std::string DirName(std::string_view path);
+
+// ---- shared libraries -------------------------------------------------------------------------
+
+// Loads a shared library (.so, .dll): a path as given, a bare name through the system's search.
+// Null when that fails; why then holds the system's reason. The library stays loaded until
+// CloseSharedLibrary.
+void* OpenSharedLibrary(const std::string& file, std::string& why);
+void CloseSharedLibrary(void* library);
+// The address of an exported function or variable, or null (why: the system's reason).
+void* SharedLibrarySymbol(void* library, const char* name, std::string& why);
+// The file of the program or shared library that holds the code at address, or "" if unknown.
+std::string ModuleFile(const void* address);
 
 }  // namespace platform

@@ -123,7 +123,7 @@ std::string WriteBoardFile(const TempDir& dir, nlohmann::json boardFile, std::st
 
 std::string SimulatorPath()
 {
-    return std::string(QBX_BIN_DIR) + "/libqbxsim.so";
+    return std::string(QBX_BIN_DIR) + "/" QBX_LIBRARY("qbxsim");
 }
 
 void UseSimulator(const std::string& boardFile, const std::string& statsFile, const std::string& traceFile)

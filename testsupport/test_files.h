@@ -1,14 +1,34 @@
 // Small helpers every test folder needs: a temporary folder, whole-file reads and writes, and
 // running a built program as a user would (arguments, standard input, environment, time limit).
-// Test-only; no dependency beyond the standard library and POSIX.
+// Test-only; no dependency beyond the standard library and the system (POSIX or Windows).
 #pragma once
 
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// The file name of a shared library of this build: QBX_LIBRARY("qbxsim") is "libqbxsim.so", or
+// "qbxsim.dll" on Windows.
+#ifdef _WIN32
+#define QBX_LIBRARY(name) name ".dll"
+#else
+#define QBX_LIBRARY(name) "lib" name ".so"
+#endif
+
+#ifdef _WIN32
+// The environment as the tests set it on POSIX systems.
+inline int setenv(const char* name, const char* value, int overwrite)
+{
+    if (!overwrite && std::getenv(name) != nullptr)
+        return 0;
+    return _putenv_s(name, value);
+}
+inline int unsetenv(const char* name) { return _putenv_s(name, ""); }
+#endif
 
 namespace qbxtest {
 
@@ -50,12 +70,22 @@ struct ProcessOptions {
     std::string input;                                      // standard input
     std::map<std::string, std::optional<std::string>> env;  // set (value) or removed (nullopt)
     int timeoutSeconds = 120;
-    bool stderrOnTerminal = false;  // standard error on a pseudo-terminal (read back into err)
+    bool stderrOnTerminal = false;  // standard error on a pseudo-terminal (read back into err);
+                                    // not on Windows (kTerminalForStderr)
     std::string workingDirectory;   // where the program starts; empty: here
     // Asked every few milliseconds with the standard output so far and the seconds since the start;
-    // true kills the process with SIGKILL (result.signal then says so).
+    // true kills the process with SIGKILL (result.signal then says so; on Windows it is ended
+    // with TerminateProcess and signal is 9 all the same).
     std::function<bool(const std::string& out, double seconds)> killWhen;
 };
+
+// Whether RunProcess can put standard error on a terminal: a pseudo-terminal on POSIX systems;
+// Windows has none to hand to a child process.
+#ifdef _WIN32
+inline constexpr bool kTerminalForStderr = false;
+#else
+inline constexpr bool kTerminalForStderr = true;
+#endif
 
 // Runs program with the options and waits for it (killing it after the time limit).
 ProcessResult RunProcess(const std::string& program, const ProcessOptions& options);

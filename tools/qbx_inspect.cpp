@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "inspect.h"
+#include "platform.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ void PrintUsage(FILE* err)
 
 int main(int argc, char** argv)
 {
+    platform::UseBinaryStdio();
     if (argc < 2) {
         PrintUsage(stderr);
         return 2;

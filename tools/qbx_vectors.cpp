@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "net_vectors.h"
+#include "platform.h"
 
 int main(int argc, char** argv)
 {
+    platform::UseBinaryStdio();
     std::vector<std::string> args(argv + 1, argv + argc);
     return RunQbxVectors(args, stdout, stderr);
 }

@@ -10,6 +10,7 @@
 
 #include "datahash.h"
 #include "files.h"
+#include "platform.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ void Problem(const std::string& text) { std::printf("%s\r\n", text.c_str()); }
 
 int main(int argc, char** argv)
 {
+    platform::UseBinaryStdio();
     if (argc != 2) {
         std::fprintf(stderr, "USE: qbx-verify-report <report file>\r\n");
         return 2;

@@ -1,12 +1,13 @@
 #include "d2xx_driver.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
+
+#include "platform.h"
 
 namespace usbwire {
 
@@ -15,14 +16,23 @@ namespace {
 // The folder of the file (shared library or program) that holds this code, or "" if unknown.
 std::string OwnFolder()
 {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&GetD2xxDriver), &info) == 0 || info.dli_fname == nullptr)
-        return {};
-    std::string file = info.dli_fname;
-    size_t slash = file.rfind('/');
-    if (slash == std::string::npos)
-        return {};
-    return file.substr(0, slash == 0 ? 1 : slash);
+    std::string file = platform::ModuleFile(reinterpret_cast<const void*>(&GetD2xxDriver));
+    return file.empty() ? file : platform::DirName(file);
+}
+
+bool HasFolder(const std::string& name)
+{
+    for (char c : name) {
+        if (platform::IsPathSeparator(c))
+            return true;
+    }
+    return false;
+}
+
+bool Exists(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::exists(path, error);
 }
 
 void ReportFailure(const std::string& driver, const char* reason)
@@ -35,13 +45,9 @@ void ReportFailure(const std::string& driver, const char* reason)
 template <typename Pointer>
 bool Resolve(void* library, const char* name, Pointer& pointer, std::string& error)
 {
-    dlerror();
-    void* symbol = dlsym(library, name);
-    if (symbol == nullptr) {
-        const char* reason = dlerror();
-        error = reason ? reason : std::string("undefined symbol: ") + name;
+    void* symbol = platform::SharedLibrarySymbol(library, name, error);
+    if (symbol == nullptr)
         return false;
-    }
     pointer = reinterpret_cast<Pointer>(symbol);
     return true;
 }
@@ -52,20 +58,17 @@ std::optional<D2xxDriver> Load()
     const char* configured = std::getenv("USBWIRE_DRIVER");
     std::string name = (configured && *configured) ? configured : kDefaultDriver;
 
-    void* library = nullptr;
-    if (name.find('/') != std::string::npos) {
-        library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-    } else {
+    std::string file = name;
+    if (!HasFolder(name)) {
         std::string folder = OwnFolder();
-        std::string beside = folder.empty() ? std::string() : folder + "/" + name;
-        if (!beside.empty() && access(beside.c_str(), F_OK) == 0) {
-            library = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
-        } else {
-            library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-        }
+        std::string beside = folder.empty() ? std::string() : platform::JoinPath(folder, name);
+        if (!beside.empty() && Exists(beside))
+            file = beside;
     }
+    std::string why;
+    void* library = platform::OpenSharedLibrary(file, why);
     if (library == nullptr) {
-        ReportFailure(name, dlerror());
+        ReportFailure(name, why.c_str());
         return std::nullopt;
     }
 
@@ -86,7 +89,7 @@ std::optional<D2xxDriver> Load()
               Resolve(library, "FT_SetBitMode", loaded.SetBitMode, error);
     if (!ok) {
         ReportFailure(name, error.c_str());
-        dlclose(library);
+        platform::CloseSharedLibrary(library);
         return std::nullopt;
     }
     // The library stays loaded for the rest of the process: handles may outlive any scope here.

@@ -1,12 +1,12 @@
 // The D2XX driver behind usbwire: a shared library chosen at run time, whose thirteen functions
 // are resolved once, at the first open, into a table of pointers.
 //
-// USBWIRE_DRIVER names the library: a value containing '/' is a path used as it is; a plain
-// library name is looked up first in the folder of the library that holds this code
-// (libusbwire.so, or a test program linked with the core), then by the loader's normal search.
-// Unset or empty, the name is "libd2xx-ftdi.so", looked up the same way. When the library cannot
-// be loaded or lacks one of the functions, one line naming the driver and the loader's reason goes
-// to standard error, and every open fails from then on.
+// USBWIRE_DRIVER names the library: a value containing a path separator is a path used as it is;
+// a plain library name is looked up first in the folder of the library that holds this code
+// (libusbwire.so or usbwire.dll, or a test program linked with the core), then by the loader's
+// normal search. Unset or empty, the name is kDefaultDriver, looked up the same way. When the
+// library cannot be loaded or lacks one of the functions, one line naming the driver and the
+// loader's reason goes to standard error, and every open fails from then on.
 #pragma once
 
 #include "d2xx.h"
@@ -29,8 +29,13 @@ struct D2xxDriver {
     PFN_FT_SetBitMode SetBitMode = nullptr;
 };
 
-// The driver's name when USBWIRE_DRIVER is unset.
+// The driver's name when USBWIRE_DRIVER is unset: on Windows the adapter maker's driver, elsewhere
+// the project's libftdi1 driver.
+#ifdef _WIN32
+inline constexpr const char* kDefaultDriver = "FTD2XX.dll";
+#else
 inline constexpr const char* kDefaultDriver = "libd2xx-ftdi.so";
+#endif
 
 // The table of the loaded driver; resolved at the first call, once per process, null when the
 // driver is unusable. Safe to call from several threads.

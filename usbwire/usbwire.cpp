@@ -8,7 +8,11 @@
 
 #include <memory>
 
+#ifdef _WIN32
+#define USBWIRE_EXPORT  // usbwire.def names the exports of usbwire.dll
+#else
 #define USBWIRE_EXPORT __attribute__((visibility("default")))
+#endif
 
 using usbwire::CUsbI2C;
 using usbwire::CUsbJtag;

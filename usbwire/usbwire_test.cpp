@@ -15,6 +15,9 @@
 
 using qbxtest::BuiltProgram;
 
+// The shared object's symbols and its driver loading; on Windows usbwire_win_test.cpp checks the
+// DLL's export table and the loading of DLLs.
+#ifndef _WIN32
 TEST(UsbwireExports, ExactlyTheFifteenFunctions)
 {
     qbxtest::ProcessOptions options;
@@ -32,6 +35,8 @@ TEST(UsbwireExports, ExactlyTheFifteenFunctions)
                                       "JTAG_ShiftInOut", "JTAG_ShiftInOut_ex", "JTAG_Tms"};
     EXPECT_EQ(names, expected) << run.out;
 }
+
+#endif  // _WIN32
 
 TEST(UsbwireLibrary, NullHandlesAreRefused)
 {
@@ -52,6 +57,8 @@ TEST(UsbwireLibrary, NullHandlesAreRefused)
 }
 
 // ---- the driver, in separate processes ------------------------------------------------------------
+
+#ifndef _WIN32
 
 TEST(UsbwireDriverLoading, DriverByNameBesideTheLibraryByPathMissingOrIncomplete)
 {
@@ -90,3 +97,4 @@ TEST(UsbwireDriverLoading, DriverByNameBesideTheLibraryByPathMissingOrIncomplete
             EXPECT_NE(run.err.find(part), std::string::npos) << name << ": " << run.err;
     }
 }
+#endif  // _WIN32

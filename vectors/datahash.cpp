@@ -4,6 +4,10 @@
 
 #include <openssl/evp.h>
 
+bool CDataHash::HasProvider() const { return m_Provider != nullptr; }
+
+bool CDataHash::HasHash() const { return m_Hash != nullptr; }
+
 void CDataHash::FreeProvider::operator()(EVP_MD* md) const { EVP_MD_free(md); }
 
 void CDataHash::FreeHash::operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }

@@ -53,6 +53,8 @@ TEST(DataHash, NothingIsAcceptedOutsideInitAndFinish)
     EXPECT_EQ(hex, MD5_ABC);
 
     // Without MD5 from OpenSSL nothing is started, and the object works once MD5 is back.
+    if (!qbxtest::kMd5CanBeTakenAway)
+        GTEST_SKIP() << "Windows' CryptoAPI cannot be made to lack MD5 from inside a process";
     CDataHash fresh;
     {
         qbxtest::ScopedNoMd5 noMd5;

@@ -230,6 +230,8 @@ TEST_F(VectorFile, UnreadableFilesFailAndTheLastDigestStays)
     EXPECT_EQ(g_BoardFail, 0);
 
     // Without MD5 the failure is reported, reading goes on and the last digest stays.
+    if (!qbxtest::kMd5CanBeTakenAway)
+        GTEST_SKIP() << "Windows' CryptoAPI cannot be made to lack MD5 from inside a process";
     qbxtest::ScopedNoMd5 noMd5;
     reader.m_Hash = CDataHash();  // one that does not hold the algorithm yet
     testing::internal::CaptureStdout();

@@ -5,6 +5,7 @@
 
 #include "fake_d2xx.h"
 #include "platform.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@ class FakeDriverTest : public ::testing::Test {
 protected:
     FakeDriverTest()
     {
-        setenv("USBWIRE_DRIVER", "libd2xx-fake.so", 1);
+        setenv("USBWIRE_DRIVER", QBX_LIBRARY("d2xx-fake"), 1);
         F.Reset();
     }
 

@@ -5,8 +5,11 @@
 
 #include <cstdio>
 
+#include "platform.h"
+
 int main(int argc, char** argv)
 {
+    platform::UseBinaryStdio();
     if (argc != 3) {
         std::fprintf(stderr, "usage: usbwire_probe <I2C description> <JTAG description>\n");
         return 2;

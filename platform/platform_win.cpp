@@ -1,0 +1,211 @@
+// The platform on Windows: Sleep and GetTickCount, the system's message box, binary standard
+// streams, DLLs through LoadLibrary, crash-safe writes with a flushed temporary file and
+// MoveFileEx.
+#include <windows.h>
+#undef MessageBox  // the macro of windows.h; platform::MessageBox is meant here
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform.h"
+#include "platform_system.h"
+#include "windows_error.h"
+
+namespace platform {
+
+namespace {
+
+class WindowsClock : public Clock {
+public:
+    uint32_t Now() override { return static_cast<uint32_t>(::GetTickCount()); }
+    void Sleep(uint32_t ms) override { ::Sleep(static_cast<DWORD>(ms)); }
+};
+
+// The environment variable that puts the operator's box on the console, for automated runs.
+constexpr const char* kConsoleBoxVariable = "QBX_CONSOLE_BOX";
+
+bool ConsoleBoxChosen()
+{
+    const char* value = std::getenv(kConsoleBoxVariable);
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+bool StdinIsConsole() { return _isatty(_fileno(stdin)) != 0; }
+
+// The box's caption: the program's name, as Windows programs title their boxes.
+std::string Caption()
+{
+    std::string file = ModuleFile(nullptr);
+    size_t start = file.find_last_of("\\/");
+    file = file.substr(start == std::string::npos ? 0 : start + 1);
+    size_t dot = file.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        file.resize(dot);
+    return file.empty() ? "Test_QBX_FPGA" : file;
+}
+
+// A path the Windows loader takes: it wants backslashes.
+std::string WithBackslashes(std::string path)
+{
+    for (char& c : path) {
+        if (c == '/')
+            c = '\\';
+    }
+    return path;
+}
+
+// Keeps the system from showing its own error box while a DLL is looked for.
+class QuietLoaderErrors {
+public:
+    QuietLoaderErrors() { ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &m_Previous); }
+    ~QuietLoaderErrors() { ::SetThreadErrorMode(m_Previous, nullptr); }
+    QuietLoaderErrors(const QuietLoaderErrors&) = delete;
+    QuietLoaderErrors& operator=(const QuietLoaderErrors&) = delete;
+
+private:
+    DWORD m_Previous = 0;
+};
+
+// Closes a file handle when it goes out of scope.
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : m_Handle(handle) {}
+    ~FileHandle() { Close(); }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    bool Valid() const { return m_Handle != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return m_Handle; }
+    bool Close()
+    {
+        if (!Valid())
+            return true;
+        bool ok = ::CloseHandle(m_Handle) != 0;
+        m_Handle = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+private:
+    HANDLE m_Handle;
+};
+
+}  // namespace
+
+Clock& SystemClock()
+{
+    static WindowsClock clock;
+    return clock;
+}
+
+void MessageBox(std::string_view text, BoxIcon icon)
+{
+    if (ConsoleBoxChosen()) {
+        ShowConsoleBox(text, icon, StdinIsConsole());
+        return;
+    }
+    // What the console shows so far comes before the box.
+    std::fflush(stdout);
+    const UINT style = MB_OK | MB_TASKMODAL | MB_TOPMOST | MB_SETFOREGROUND |
+                       (icon == BoxIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION);
+    const std::string message(text);
+    if (::MessageBoxA(nullptr, message.c_str(), Caption().c_str(), style) == 0) {
+        // No desktop to show it on (a service, a remote shell): the console box instead.
+        ShowConsoleBox(text, icon, StdinIsConsole());
+    }
+}
+
+void UseBinaryStdio()
+{
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+}
+
+void* OpenSharedLibrary(const std::string& file, std::string& why)
+{
+    QuietLoaderErrors quiet;
+    HMODULE library = ::LoadLibraryA(WithBackslashes(file).c_str());
+    if (library == nullptr)
+        why = WindowsErrorText(::GetLastError());
+    return reinterpret_cast<void*>(library);
+}
+
+void CloseSharedLibrary(void* library)
+{
+    if (library != nullptr)
+        ::FreeLibrary(static_cast<HMODULE>(library));
+}
+
+void* SharedLibrarySymbol(void* library, const char* name, std::string& why)
+{
+    FARPROC symbol = ::GetProcAddress(static_cast<HMODULE>(library), name);
+    if (symbol == nullptr) {
+        why = WindowsErrorText(::GetLastError()) + ": " + name;
+        return nullptr;
+    }
+    return reinterpret_cast<void*>(symbol);
+}
+
+std::string ModuleFile(const void* address)
+{
+    HMODULE module = nullptr;
+    if (address != nullptr &&
+        !::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              static_cast<LPCSTR>(address), &module))
+        return {};
+    char name[MAX_PATH + 1] = {};
+    DWORD length = ::GetModuleFileNameA(module, name, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return {};
+    return std::string(name, length);
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view content, std::string* error)
+{
+    auto fail = [&](const std::string& what, DWORD code) {
+        if (error)
+            *error = what + ": " + WindowsErrorText(code);
+        return false;
+    };
+    // A name of this process and moment; CREATE_NEW refuses one that exists, so try a few.
+    static unsigned s_Counter = 0;
+    std::string tmp;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DWORD code = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE && code == ERROR_FILE_EXISTS; ++attempt) {
+        tmp = JoinPath(DirName(path), Format(".tmp-%lu-%lu-%u", static_cast<unsigned long>(::GetCurrentProcessId()),
+                                             static_cast<unsigned long>(::GetTickCount()), ++s_Counter));
+        handle = ::CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        code = handle == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+    }
+    FileHandle file(handle);
+    if (!file.Valid())
+        return fail("cannot create a temporary file beside " + path, code);
+
+    auto discard = [&](const std::string& what) {
+        DWORD saved = ::GetLastError();
+        file.Close();
+        ::DeleteFileA(tmp.c_str());
+        return fail(what, saved);
+    };
+    size_t done = 0;
+    while (done < content.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(content.size() - done, 1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(file.Get(), content.data() + done, chunk, &written, nullptr) || written == 0)
+            return discard("cannot write " + tmp);
+        done += written;
+    }
+    if (!::FlushFileBuffers(file.Get()) || !file.Close())
+        return discard("cannot flush " + tmp);
+    if (!::MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return discard("cannot rename " + tmp + " to " + path);
+    return true;
+}
+
+}  // namespace platform
