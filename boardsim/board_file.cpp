@@ -208,7 +208,7 @@ private:
         if (!j.is_string() || j.get<std::string>().empty())
             Fail("bsdl", "must be the name of a BSDL file");
         std::string name = j.get<std::string>();
-        config.bsdlPath = name[0] == '/' ? name : platform::JoinPath(platform::DirName(m_Path), name);
+        config.bsdlPath = platform::IsAbsolutePath(name) ? name : platform::JoinPath(platform::DirName(m_Path), name);
         _BSDLDATA data;
         if (!ReadBsdl(config.bsdlPath.c_str(), data))
             Fail("bsdl", "cannot read " + Quote(config.bsdlPath));

@@ -139,6 +139,15 @@ std::string StripTrailingSeparators(std::string_view folder)
     return std::string(folder.substr(0, end));
 }
 
+bool IsAbsolutePath(std::string_view path)
+{
+    if (!path.empty() && IsPathSeparator(path[0]))
+        return true;
+    const bool drive = path.size() >= 2 && path[1] == ':' &&
+                       ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    return kPathSeparator == '\\' && drive;
+}
+
 std::string DirName(std::string_view path)
 {
     auto separator = std::find_if(path.rbegin(), path.rend(), IsPathSeparator);

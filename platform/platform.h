@@ -131,6 +131,10 @@ std::string StripTrailingSeparators(std::string_view folder);
 // The folder part of a path ("a/b/c.txt" -> "a/b", "c.txt" -> ".").
 std::string DirName(std::string_view path);
 
+// A path that does not depend on the current folder: it starts with a separator, or on Windows
+// with a drive ("C:\\out", "C:out" is taken as such too).
+bool IsAbsolutePath(std::string_view path);
+
 // ---- shared libraries -------------------------------------------------------------------------
 
 // Loads a shared library (.so, .dll): a path as given, a bare name through the system's search.

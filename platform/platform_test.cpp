@@ -29,7 +29,7 @@ TEST(Text, FormatAndTheMessageBox)
 
 TEST(Paths, JoinStripAndDirName)
 {
-    EXPECT_EQ(platform::JoinPath("out", "error.txt"), "out/error.txt");
+    EXPECT_EQ(platform::JoinPath("out", "error.txt"), std::string("out") + platform::kPathSeparator + "error.txt");
     EXPECT_EQ(platform::JoinPath("out/", "error.txt"), "out/error.txt");
     for (auto [folder, stripped] : {std::pair{"out///", "out"}, {"out", "out"}, {"/", "/"}, {"//", "/"}, {"", ""}})
         EXPECT_EQ(platform::StripTrailingSeparators(folder), stripped) << folder;

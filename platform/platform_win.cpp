@@ -35,7 +35,12 @@ bool ConsoleBoxChosen()
     return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
-bool StdinIsConsole() { return _isatty(_fileno(stdin)) != 0; }
+// A console the operator types into (_isatty would also say yes for the NUL device).
+bool StdinIsConsole()
+{
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
 
 // The box's caption: the program's name, as Windows programs title their boxes.
 std::string Caption()
@@ -58,6 +63,34 @@ std::string WithBackslashes(std::string path)
     }
     return path;
 }
+
+// Puts the box of this thread on top of every window while the object lives: MB_TOPMOST asks for
+// it, but not every implementation of the Windows API honours the flag (Wine does not), so the
+// box is also raised when it is activated.
+class TopmostWhileShown {
+public:
+    TopmostWhileShown() : m_Hook(::SetWindowsHookExA(WH_CBT, &OnCbt, nullptr, ::GetCurrentThreadId())) {}
+    ~TopmostWhileShown()
+    {
+        if (m_Hook != nullptr)
+            ::UnhookWindowsHookEx(m_Hook);
+    }
+    TopmostWhileShown(const TopmostWhileShown&) = delete;
+    TopmostWhileShown& operator=(const TopmostWhileShown&) = delete;
+
+private:
+    static LRESULT CALLBACK OnCbt(int code, WPARAM wParam, LPARAM lParam)
+    {
+        if (code == HCBT_ACTIVATE) {
+            HWND window = reinterpret_cast<HWND>(wParam);
+            if ((::GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) == 0)
+                ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        }
+        return ::CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+
+    HHOOK m_Hook;
+};
 
 // Keeps the system from showing its own error box while a DLL is looked for.
 class QuietLoaderErrors {
@@ -113,6 +146,7 @@ void MessageBox(std::string_view text, BoxIcon icon)
     const UINT style = MB_OK | MB_TASKMODAL | MB_TOPMOST | MB_SETFOREGROUND |
                        (icon == BoxIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION);
     const std::string message(text);
+    TopmostWhileShown topmost;
     if (::MessageBoxA(nullptr, message.c_str(), Caption().c_str(), style) == 0) {
         // No desktop to show it on (a service, a remote shell): the console box instead.
         ShowConsoleBox(text, icon, StdinIsConsole());

@@ -57,7 +57,7 @@ protected:
 TEST_F(Report, APassingBoardGetsElevenSignedLinesNamedAfterSerialAndThermometer)
 {
     // No leading zeros; the family code 10 ends the name.
-    EXPECT_EQ(ReportPath("out", 4294967295u, 0xABCD10ULL), "out/QBX_4294967295_ABCD10.txt");
+    EXPECT_EQ(ReportPath("out", 4294967295u, 0xABCD10ULL), platform::JoinPath("out", "QBX_4294967295_ABCD10.txt"));
     bool written = false;
     testing::internal::CaptureStdout();
     const std::string path = WriteReport(m_Values, &written);

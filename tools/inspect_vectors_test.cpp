@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 #include "sim_board.h"
@@ -45,7 +46,7 @@ TEST_F(InspectVectors, AnAcceptedFileShowsItsVectorsDigestAndTruthTable)
                                  ": 3 pin lines, 5 vectors, 2 groups\n"
                                  "group NETS: 4 vectors\n"
                                  "group MORE: 1 vectors\n"));
-    EXPECT_THAT(r.out, ::testing::ContainsRegex("\ndigest [0-9A-F]{32}\n"));
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("\ndigest [0-9A-F]{32}\n"))) << r.out;
     EXPECT_THAT(r.out, HasSubstr("truth table:\n"
                                  "0-   A12_O 01010\n"
                                  "1-$IO_36_I 01010\n"

@@ -34,7 +34,7 @@ std::string HeaderText(const std::string& text)
 
 std::string BaseName(const std::string& path)
 {
-    size_t slash = path.find_last_of('/');
+    size_t slash = path.find_last_of(platform::kPathSeparator == '/' ? "/" : "/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
@@ -117,7 +117,8 @@ bool ReadNetlist(const std::string& path, size_t boardIndex, _NETLIST& netlist, 
         return false;
     }
     netlist.bsdl = root["bsdl"].get<std::string>();
-    netlist.bsdlPath = netlist.bsdl[0] == '/' ? netlist.bsdl : platform::JoinPath(platform::DirName(path), netlist.bsdl);
+    netlist.bsdlPath =
+        platform::IsAbsolutePath(netlist.bsdl) ? netlist.bsdl : platform::JoinPath(platform::DirName(path), netlist.bsdl);
 
     if (!root.contains("boards") || !root["boards"].is_array()) {
         errors.push_back(path + ": \"boards\" must be an array of boards");

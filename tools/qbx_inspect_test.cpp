@@ -64,7 +64,8 @@ TEST(Inspect, MatchesRefusalsAndUsage)
 {
     qbxtest::TempDir dir;
     qbxtest::WriteFile(dir.File("crlf.txt"), "x\r\nmore");
-    qbxtest::WriteFile(dir.File("nul.txt"), std::string("ab\0cd", 5));
+    // (Not "nul.txt": on Windows that names the NUL device.)
+    qbxtest::WriteFile(dir.File("with-nul.txt"), std::string("ab\0cd", 5));
     const std::string matchUsage = "usage: qbx-inspect match [--nocase] PATTERN (TEXT | --text-file FILE)";
     struct {
         std::vector<std::string> args;
@@ -80,7 +81,7 @@ TEST(Inspect, MatchesRefusalsAndUsage)
         {{"match", "x[abc", "xa"}, 0, MatchReport(0, 1, {}, {}), ""},
         // A text file is taken byte for byte, up to a NUL, which ends the matcher's text.
         {{"match", "x$\\c", "--text-file", dir.File("crlf.txt")}, 0, MatchReport(1, 1, {3}, {}), ""},
-        {{"match", "b\\cc", "--text-file", dir.File("nul.txt")}, 0, MatchReport(1, 0, {2}, {}), ""},
+        {{"match", "b\\cc", "--text-file", dir.File("with-nul.txt")}, 0, MatchReport(1, 0, {2}, {}), ""},
         // Nothing compiled (also nothing before a first "|"): nothing to match.
         {{"match", "", "abc"}, 1, "compile 1\n", "nothing to match"},
         {{"match", "|abc", "abc"}, 1, "compile 1\n", "nothing to match"},

@@ -28,7 +28,10 @@ std::string BoardFile(const std::string& nets, int fpgas = 8, const std::string&
     std::string ids;
     for (int i = 0; i < fpgas; ++i)
         ids += std::string(i ? ", " : "") + "\"0x3E74E1CF\"";
-    return "{\"bsdl\": \"" + bsdl + "\", \"boards\": [{\"name\": \"t\", \"idcodes\": [" + ids + "], \"nets\": " + nets +
+    std::string path;  // as a JSON string: a Windows path's backslashes escaped
+    for (char c : bsdl)
+        path += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return "{\"bsdl\": \"" + path + "\", \"boards\": [{\"name\": \"t\", \"idcodes\": [" + ids + "], \"nets\": " + nets +
            "}]}";
 }
 
