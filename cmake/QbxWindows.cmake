@@ -12,6 +12,9 @@ if(QBX_BENCHMARKS)
   message(STATUS "Windows build: no benchmarks (Debian has no Google Benchmark for MinGW)")
   set(QBX_BENCHMARKS OFF CACHE BOOL "Build the benchmarks (Google Benchmark)" FORCE)
 endif()
+# The production records keep their data in SQLite or PostgreSQL, whose client libraries Debian
+# packages for Linux only: not in the Windows build.
+set(QBX_RECORDS OFF CACHE BOOL "Production records (SQLite, PostgreSQL): Linux builds only" FORCE)
 if(QBX_SANITIZE OR QBX_FUZZ)
   message(FATAL_ERROR "The sanitizers and the fuzz targets are for the Linux builds only")
 endif()
