@@ -18,10 +18,10 @@ function(qbx_add_gtest name)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
   target_compile_definitions(${name} PRIVATE
-    QBX_SHARED_DIR="${QBX_SHARED_DIR}"
-    QBX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-    QBX_BINARY_DIR="${CMAKE_BINARY_DIR}"
-    QBX_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+    QBX_SHARED_DIR="${QBX_HOST_ROOT}${QBX_SHARED_DIR}"
+    QBX_SOURCE_DIR="${QBX_HOST_ROOT}${CMAKE_SOURCE_DIR}"
+    QBX_BINARY_DIR="${QBX_HOST_ROOT}${CMAKE_BINARY_DIR}"
+    QBX_BIN_DIR="${QBX_HOST_ROOT}${CMAKE_BINARY_DIR}/bin")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
@@ -38,10 +38,10 @@ function(qbx_add_benchmark name)
   add_executable(${name} ${B_SOURCES})
   target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark)
   target_compile_definitions(${name} PRIVATE
-    QBX_SHARED_DIR="${QBX_SHARED_DIR}"
-    QBX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-    QBX_BINARY_DIR="${CMAKE_BINARY_DIR}"
-    QBX_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+    QBX_SHARED_DIR="${QBX_HOST_ROOT}${QBX_SHARED_DIR}"
+    QBX_SOURCE_DIR="${QBX_HOST_ROOT}${CMAKE_SOURCE_DIR}"
+    QBX_BINARY_DIR="${QBX_HOST_ROOT}${CMAKE_BINARY_DIR}"
+    QBX_BIN_DIR="${QBX_HOST_ROOT}${CMAKE_BINARY_DIR}/bin")
 endfunction()
 
 # qbx_add_fuzzer(NAME SOURCES a.cpp ... LIBS lib ... [SEEDS folder])

@@ -23,6 +23,11 @@ endif()
 # printf family of MinGW, so that %zu, %lld and PRIX64 print as on Linux.
 add_compile_definitions(_WIN32_WINNT=0x0601 NOMINMAX WIN32_LEAN_AND_MEAN __USE_MINGW_ANSI_STDIO=1)
 
+# The build's own folders (sources, built programs) as the Windows programs of the tests reach
+# them under Wine: the host's root is drive Z:. (Without it a path such as /work/x would be taken
+# on whatever drive the program's current folder is.)
+set(QBX_HOST_ROOT "Z:")
+
 # ---- nlohmann-json ------------------------------------------------------------------------------
 find_path(QBX_NLOHMANN_JSON_INCLUDE nlohmann/json.hpp
   PATHS /usr/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <csignal>
 #include <filesystem>
@@ -73,6 +75,9 @@ TEST_F(ErrorReport, TheErrorFileIsCreatedEmptyAndReceivesEachMessageAtOnce)
     EXPECT_EQ(ReadFile(m_Path), "");
 }
 
+// Links and the file size limit that makes a write fail are POSIX's; on Windows
+// platform/files_win_test.cpp checks what the error file refuses there.
+#ifndef _WIN32
 TEST_F(ErrorReport, AnErrorFileThatCannotBeCreatedOrWrittenSaysWhyAndNeverWritesThroughALink)
 {
     // A folder that does not exist, a "folder" that is a plain file, a link planted in the file's
@@ -118,3 +123,4 @@ TEST_F(ErrorReport, AnErrorFileThatCannotBeCreatedOrWrittenSaysWhyAndNeverWrites
     ASSERT_TRUE(OpenErrorFile(m_Path.c_str()));
     EXPECT_EQ(g_ErrorFile.Failure(), "");
 }
+#endif  // _WIN32

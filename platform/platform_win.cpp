@@ -1,6 +1,5 @@
 // The platform on Windows: Sleep and GetTickCount, the system's message box, binary standard
-// streams, DLLs through LoadLibrary, crash-safe writes with a flushed temporary file and
-// MoveFileEx.
+// streams, DLLs through LoadLibrary. (Files: files_win.cpp.)
 #include <windows.h>
 #undef MessageBox  // the macro of windows.h; platform::MessageBox is meant here
 
@@ -104,29 +103,6 @@ private:
     DWORD m_Previous = 0;
 };
 
-// Closes a file handle when it goes out of scope.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : m_Handle(handle) {}
-    ~FileHandle() { Close(); }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-
-    bool Valid() const { return m_Handle != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_Handle; }
-    bool Close()
-    {
-        if (!Valid())
-            return true;
-        bool ok = ::CloseHandle(m_Handle) != 0;
-        m_Handle = INVALID_HANDLE_VALUE;
-        return ok;
-    }
-
-private:
-    HANDLE m_Handle;
-};
-
 }  // namespace
 
 Clock& SystemClock()
@@ -197,49 +173,6 @@ std::string ModuleFile(const void* address)
     if (length == 0 || length >= MAX_PATH)
         return {};
     return std::string(name, length);
-}
-
-bool WriteFileAtomically(const std::string& path, std::string_view content, std::string* error)
-{
-    auto fail = [&](const std::string& what, DWORD code) {
-        if (error)
-            *error = what + ": " + WindowsErrorText(code);
-        return false;
-    };
-    // A name of this process and moment; CREATE_NEW refuses one that exists, so try a few.
-    static unsigned s_Counter = 0;
-    std::string tmp;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    DWORD code = ERROR_FILE_EXISTS;
-    for (int attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE && code == ERROR_FILE_EXISTS; ++attempt) {
-        tmp = JoinPath(DirName(path), Format(".tmp-%lu-%lu-%u", static_cast<unsigned long>(::GetCurrentProcessId()),
-                                             static_cast<unsigned long>(::GetTickCount()), ++s_Counter));
-        handle = ::CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        code = handle == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
-    }
-    FileHandle file(handle);
-    if (!file.Valid())
-        return fail("cannot create a temporary file beside " + path, code);
-
-    auto discard = [&](const std::string& what) {
-        DWORD saved = ::GetLastError();
-        file.Close();
-        ::DeleteFileA(tmp.c_str());
-        return fail(what, saved);
-    };
-    size_t done = 0;
-    while (done < content.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(content.size() - done, 1u << 30));
-        DWORD written = 0;
-        if (!::WriteFile(file.Get(), content.data() + done, chunk, &written, nullptr) || written == 0)
-            return discard("cannot write " + tmp);
-        done += written;
-    }
-    if (!::FlushFileBuffers(file.Get()) || !file.Close())
-        return discard("cannot flush " + tmp);
-    if (!::MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return discard("cannot rename " + tmp + " to " + path);
-    return true;
 }
 
 }  // namespace platform

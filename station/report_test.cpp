@@ -98,7 +98,7 @@ TEST_F(Report, AReportThatCannotBeWrittenOrSignedFailsTheBoardAndLeavesNone)
     const std::string message = "ERROR Open output file " + path + " \r\n";
     // The reason follows on the console only.
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              message + path + ": cannot create a temporary file in its folder: No such file or directory\r\n");
+              message + path + ": cannot create a temporary file in its folder: " + qbxtest::MissingFolderText() + "\r\n");
     EXPECT_FALSE(written);
     EXPECT_EQ(g_BoardFail, 1);
     EXPECT_EQ(ReadFile(m_Dir.File("error.txt")), message);

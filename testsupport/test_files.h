@@ -90,6 +90,18 @@ inline constexpr bool kTerminalForStderr = true;
 // Runs program with the options and waits for it (killing it after the time limit).
 ProcessResult RunProcess(const std::string& program, const ProcessOptions& options);
 
+// The system's words for a file that is not there and for a folder that is not there (POSIX has
+// one text for both, Windows one each).
+std::string MissingFileText();
+std::string MissingFolderText();
+
+// The device that takes and drops whatever is written to it.
+#ifdef _WIN32
+inline constexpr const char* kNullDevice = "NUL";
+#else
+inline constexpr const char* kNullDevice = "/dev/null";
+#endif
+
 // A program of this build (in the folder of the built binaries).
 std::string BuiltProgram(std::string_view name);
 

@@ -81,6 +81,10 @@ std::string TempDir::File(std::string_view name) const
     return m_Path + "/" + std::string(name);
 }
 
+std::string MissingFileText() { return std::strerror(ENOENT); }
+
+std::string MissingFolderText() { return std::strerror(ENOENT); }
+
 ProcessResult RunProcess(const std::string& program, const ProcessOptions& options)
 {
     TempDir io;

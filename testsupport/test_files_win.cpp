@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "windows_error.h"
+
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -121,6 +123,10 @@ std::string TempDir::File(std::string_view name) const
 {
     return m_Path + "\\" + std::string(name);
 }
+
+std::string MissingFileText() { return platform::WindowsErrorText(ERROR_FILE_NOT_FOUND); }
+
+std::string MissingFolderText() { return platform::WindowsErrorText(ERROR_PATH_NOT_FOUND); }
 
 ProcessResult RunProcess(const std::string& program, const ProcessOptions& options)
 {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bsdl.h"
+#include "files.h"
 #include "pattern.h"
 #include "test_files.h"
 #include "vectors.h"
@@ -291,8 +292,8 @@ TEST(Refusals, UsageErrorsAndAnUnwritableOutput)
         << unwritable.err;
     // A device is written into, never replaced by a regular file (which root could do); a folder
     // is refused.
-    EXPECT_EQ(Vectors({kHealthy, "-o", "/dev/null"}).status, 0);
-    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    EXPECT_EQ(Vectors({kHealthy, "-o", qbxtest::kNullDevice}).status, 0);
+    EXPECT_EQ(platform::Describe(qbxtest::kNullDevice), "a device");
     qbxtest::TempDir dir;
     qbxtest::ProcessResult folder = Vectors({kHealthy, "-o", dir.Path()});
     EXPECT_EQ(folder.status, 1);

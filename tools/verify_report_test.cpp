@@ -79,7 +79,7 @@ TEST(VerifyReport, UsageAndUnreadableFiles)
     EXPECT_EQ(Verify({"a", "b"}).status, 2);
     r = Verify({dir.File("missing.txt")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("No such file or directory"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(qbxtest::MissingFileText()), std::string::npos) << r.out;
     r = Verify({dir.Path()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("a folder, not a regular file"), std::string::npos) << r.out;
