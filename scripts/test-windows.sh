@@ -46,4 +46,25 @@ xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24" bash -c '
   exit $status
 ' test-windows "$@" || status=$?
 step "tests under wine"
+
+# The files a user copies to the bench PC, in a folder of their own, run as README.md shows: the
+# demo there leaves the report, truth table and error file of examples/demo/.
+bench=build/windows/bench-pc
+rm -rf "$bench"
+cmake --install build/windows --prefix "$bench" --strip >/dev/null
+mkdir "$bench/out"
+(
+  cd "$bench"
+  USBWIRE_DRIVER=qbxsim.dll QBXSIM_BOARD='examples\boards\sequence.json' QBX_CONSOLE_BOX=1 \
+    wine Test_QBX_FPGA.exe 'examples\a3pe3000.bsd' 'examples\interconnect.vec' out \
+    < examples/operator-input.txt > out/console.txt
+)
+for file in error.txt truetable.txt QBX_1001_6C00080157A3B210.txt; do
+  if ! cmp -s "examples/demo/$file" "$bench/out/$file"; then
+    echo "the demo on the bench-PC folder left another $file than examples/demo/$file" >&2
+    status=1
+  fi
+done
+wineserver --wait
+step "demo from the installed folder"
 exit $status
