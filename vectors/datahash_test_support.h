@@ -5,9 +5,17 @@
 
 #ifdef _WIN32
 
+#include <gtest/gtest.h>
+
 namespace qbxtest {
 
 inline constexpr bool kMd5CanBeTakenAway = false;
+
+// Not to be made on Windows (the tests skip first): it cannot take MD5 away there.
+class ScopedNoMd5 {
+public:
+    ScopedNoMd5() { ADD_FAILURE() << "MD5 cannot be taken away from the CryptoAPI"; }
+};
 
 }  // namespace qbxtest
 
