@@ -20,8 +20,10 @@ if(QBX_SANITIZE OR QBX_FUZZ)
 endif()
 
 # Windows 7 and later; windows.h without min/max macros and without the rarely used parts; the C99
-# printf family of MinGW, so that %zu, %lld and PRIX64 print as on Linux.
-add_compile_definitions(_WIN32_WINNT=0x0601 NOMINMAX WIN32_LEAN_AND_MEAN __USE_MINGW_ANSI_STDIO=1)
+# printf family of MinGW, so that %zu, %lld and PRIX64 print as on Linux; MinGW's gmtime_r and
+# localtime_r.
+add_compile_definitions(_WIN32_WINNT=0x0601 NOMINMAX WIN32_LEAN_AND_MEAN __USE_MINGW_ANSI_STDIO=1
+  _POSIX_THREAD_SAFE_FUNCTIONS=200112L)
 
 # The build's own folders (sources, built programs) as the Windows programs of the tests reach
 # them under Wine: the host's root is drive Z:. (Without it a path such as /work/x would be taken

@@ -135,6 +135,11 @@ std::string DirName(std::string_view path);
 // with a drive ("C:\\out", "C:out" is taken as such too).
 bool IsAbsolutePath(std::string_view path);
 
+// ---- the machine ------------------------------------------------------------------------------
+
+// The computer's name, or "unknown".
+std::string HostName();
+
 // ---- shared libraries -------------------------------------------------------------------------
 
 // Loads a shared library (.so, .dll): a path as given, a bare name through the system's search.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <string>
 #include <thread>
 
@@ -42,6 +43,14 @@ Clock& SystemClock()
 void MessageBox(std::string_view text, BoxIcon icon) { ShowConsoleBox(text, icon, isatty(STDIN_FILENO) != 0); }
 
 void UseBinaryStdio() {}
+
+std::string HostName()
+{
+    char name[HOST_NAME_MAX + 1] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return "unknown";
+    return name;
+}
 
 void* OpenSharedLibrary(const std::string& file, std::string& why)
 {

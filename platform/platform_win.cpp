@@ -136,6 +136,15 @@ void UseBinaryStdio()
     _setmode(_fileno(stderr), _O_BINARY);
 }
 
+std::string HostName()
+{
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = sizeof name;
+    if (!::GetComputerNameA(name, &length))
+        return "unknown";
+    return std::string(name, length);
+}
+
 void* OpenSharedLibrary(const std::string& file, std::string& why)
 {
     QuietLoaderErrors quiet;

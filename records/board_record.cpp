@@ -1,13 +1,12 @@
 #include "board_record.h"
 
-#include <openssl/evp.h>
-
 #include <chrono>
 #include <ctime>
 #include <fstream>
 #include <memory>
 
 #include "platform.h"
+#include "sha256.h"
 
 using platform::Format;
 
@@ -38,26 +37,14 @@ void Field(std::string& text, const char* name, const std::optional<T>& value)
         Field(text, name, static_cast<int64_t>(*value));
 }
 
-struct DigestDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
 // Hexadecimal SHA-256 of the pieces handed to add, "" when the digest fails.
 template <typename Feed>
 std::string Sha256(Feed feed)
 {
-    std::unique_ptr<EVP_MD_CTX, DigestDeleter> context(EVP_MD_CTX_new());
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
+    CSha256 digest;
+    if (!feed([&](const void* data, size_t size) { return digest.Add(data, size); }))
         return "";
-    bool ok = feed([&](const void* data, size_t size) { return EVP_DigestUpdate(context.get(), data, size) == 1; });
-    if (!ok || EVP_DigestFinal_ex(context.get(), digest, &length) != 1)
-        return "";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i)
-        hex += Format("%02x", digest[i]);
-    return hex;
+    return digest.Hex();
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "board_records.h"
 
-#include <unistd.h>
-
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -15,13 +13,7 @@
 
 namespace {
 
-std::string HostName()
-{
-    char name[HOST_NAME_MAX + 1] = {};
-    if (gethostname(name, sizeof name - 1) != 0)
-        return "unknown";
-    return Printable(name);
-}
+std::string HostName() { return Printable(platform::HostName()); }
 
 // A reported message as the record keeps it: without its line end.
 std::string Line(std::string_view message)
