@@ -4,9 +4,9 @@
 // advisory lock), so that writers run one after the other as they do on SQLite; answers are read as
 // text and typed by their columns.
 //
-// Connecting gives up after kConnectTimeoutSeconds unless the connection string says otherwise, so
-// that a server that is down or unreachable costs a board little; on TCP, keep-alives and a user
-// time-out notice a server that vanished while connected.
+// Connecting gives up after kConnectTimeoutSeconds (libpq's shortest) unless the connection string
+// says otherwise, so that a server that is down or unreachable costs a board little; on TCP,
+// keep-alives and a user time-out notice a server that vanished while connected.
 #pragma once
 
 #include <map>
@@ -22,7 +22,7 @@ class CPostgresConnection final : public CSqlConnection {
 public:
     // How long connecting may take before the server counts as unreachable (libpq's
     // connect_timeout; a connection string's own connect_timeout wins).
-    static constexpr int kConnectTimeoutSeconds = 3;
+    static constexpr int kConnectTimeoutSeconds = 2;
     // How long a writer waits for another one's transaction before it gives up (as on SQLite).
     static constexpr int kLockTimeoutMs = 15000;
 

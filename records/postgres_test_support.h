@@ -4,6 +4,7 @@
 // one.
 #pragma once
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -98,12 +99,12 @@ private:
 };
 
 // A server of the test's own, which it may halt and resume; stopped and removed when the object
-// goes.
+// goes. durable: commits are synced to the disk, as on a real server (for benchmarks).
 class CPrivatePostgres {
 public:
-    CPrivatePostgres()
+    explicit CPrivatePostgres(bool durable = false)
     {
-        const ProcessResult r = Script("start");
+        const ProcessResult r = Script("start", durable ? "--durable" : "");
         m_Server = r.status == 0 ? PostgresOfState(m_State.Path()) : TestServer{"", kThrowawayPostgres + " start failed: " + r.err};
     }
     ~CPrivatePostgres() { Script("stop"); }
@@ -114,12 +115,21 @@ public:
     // Stops the server (as an administrator does: connections are ended) and starts it again.
     bool Halt() { return Script("halt").status == 0; }
     bool Resume() { return Script("resume").status == 0; }
+    // Freezes the server's main process (SIGSTOP) and lets it go on (SIGCONT): a server that takes
+    // connections but never answers them.
+    bool Freeze(bool frozen)
+    {
+        const std::string pid = FirstLine(FirstLine(m_State.File("cluster")) + "/data/postmaster.pid");
+        return !pid.empty() && ::kill(std::stoi(pid), frozen ? SIGSTOP : SIGCONT) == 0;
+    }
 
 private:
-    ProcessResult Script(const std::string& command)
+    ProcessResult Script(const std::string& command, const std::string& option = "")
     {
         ProcessOptions options;
         options.args = {command, m_State.Path()};
+        if (!option.empty())
+            options.args.push_back(option);
         return RunProcess(kThrowawayPostgres, options);
     }
 

@@ -150,6 +150,8 @@ TEST_P(ResultsDb, VerifyNamesEveryRecordChangedOrRemovedBenchByBench)
         {{"UPDATE boards SET bench = 'bench-2' WHERE id = 3"}, {"bench bench-1: record 3 is missing (removed)",
                                                                "bench bench-2: records 1 to 2 are missing (removed)",
                                                                "bench bench-2: record 3 (serial 3, tested 2024-05-01T10:00:00.000Z) was changed",
+                                                               "bench bench-2: record 3 was changed (the copy of its bench or fault kinds kept "
+                                                               "with its nets differs)",
                                                                "bench bench-2: the chain head is missing (removed)"}},
         {{"DELETE FROM boards WHERE id IN (2, 3)"}, {"bench bench-1: records 2 to 3 are missing (removed)"}},
         {{"DELETE FROM boards WHERE id = 4"}, {"bench bench-1: record 4 is missing (removed)"}},

@@ -46,18 +46,17 @@ std::vector<ParetoRow> CResultsDb::Pareto(const RecordFilter& filter, bool byBen
 {
     std::vector<SqlValue> params;
     const std::string where = WhereClause(filter, params, "b.");
-    // Without a filter or benches the nets' index answers alone; else each net's boards are looked
-    // up.
-    const std::string from = where.empty() && !byBench ? " FROM fault_nets n" : " FROM fault_nets n JOIN boards b ON b.id = n.board_id" + where;
-    const std::string bench = byBench ? "b.bench" : "''";
+    // Without a filter the nets' indexes answer alone; with one, each net's boards are looked up.
+    const std::string from = where.empty() ? " FROM fault_nets n" : " FROM fault_nets n JOIN boards b ON b.id = n.board_id" + where;
+    const std::string bench = byBench ? "n.bench" : "''";
     std::vector<ParetoRow> rows;
     std::map<std::pair<std::string, std::string>, size_t> byNet;
-    Sql().Query("SELECT " + bench + ", n.net, COUNT(DISTINCT n.board_id)" + from + " GROUP BY " + (byBench ? "b.bench, " : "") + "n.net",
+    Sql().Query("SELECT " + bench + ", n.net, COUNT(DISTINCT n.board_id)" + from + " GROUP BY " + (byBench ? "n.bench, " : "") + "n.net",
                 params, [&](const SqlRow& row) {
                     byNet[{SqlText(row[0]), SqlText(row[1])}] = rows.size();
                     rows.push_back({SqlText(row[0]), SqlText(row[1]), SqlInt(row[2]), ""});
                 });
-    Sql().Query("SELECT " + bench + ", n.net, n.kind, COUNT(DISTINCT n.board_id)" + from + " GROUP BY " + (byBench ? "b.bench, " : "") +
+    Sql().Query("SELECT " + bench + ", n.net, n.kind, COUNT(DISTINCT n.board_id)" + from + " GROUP BY " + (byBench ? "n.bench, " : "") +
                     "n.net, n.kind ORDER BY 1, 2, 4 DESC",
                 params, [&](const SqlRow& row) {
                     std::string& kinds = rows[byNet.at({SqlText(row[0]), SqlText(row[1])})].kinds;
