@@ -36,6 +36,8 @@ struct TestServer {
 // The server a state folder of the script describes.
 inline TestServer PostgresOfState(const std::string& state)
 {
+    if (!QBX_POSTGRES_BUILT)
+        return {"", "this build has no PostgreSQL support (QBX_POSTGRES is off)", true};
     if (FileExists(state + "/skip"))
         return {"", "no PostgreSQL server can run here: " + FirstLine(state + "/skip"), true};
     const std::string conninfo = FirstLine(state + "/conninfo");
@@ -47,7 +49,9 @@ inline TestServer TestPostgresServer()
 {
     const char* state = std::getenv("QBX_TEST_POSTGRES");
     if (state == nullptr || *state == '\0')
-        return {"", "QBX_TEST_POSTGRES is not set: run this test through ctest, whose postgres fixture starts the server", true};
+        return {"", QBX_POSTGRES_BUILT ? "QBX_TEST_POSTGRES is not set: run this test through ctest, whose postgres fixture starts the server"
+                                       : "this build has no PostgreSQL support (QBX_POSTGRES is off)",
+                true};
     return PostgresOfState(state);
 }
 
