@@ -98,6 +98,26 @@ BoardRecord RecordFromRow(const SqlRow& row)
     return r;
 }
 
+// Inserts rows of width values each into table ("name (columns)"), many rows per statement.
+void InsertRows(CSqlConnection& sql, const std::string& table, size_t width, const std::vector<SqlValue>& values)
+{
+    // Well below the parameters a statement may have on SQLite (32766) and PostgreSQL (65535).
+    constexpr size_t kRowsPerStatement = 200;
+    std::string row = "(?";
+    for (size_t i = 1; i < width; ++i)
+        row += ", ?";
+    row += ")";
+    const size_t rows = values.size() / width;
+    for (size_t first = 0; first < rows; first += kRowsPerStatement) {
+        const size_t count = std::min(kRowsPerStatement, rows - first);
+        std::string statement = "INSERT INTO " + table + " VALUES " + row;
+        for (size_t i = 1; i < count; ++i)
+            statement += ", " + row;
+        const auto begin = values.begin() + static_cast<std::ptrdiff_t>(first * width);
+        sql.Execute(statement, std::vector<SqlValue>(begin, begin + static_cast<std::ptrdiff_t>(count * width)));
+    }
+}
+
 // Records numbered first..last, or one of them, named for a problem line.
 std::string Range(int64_t first, int64_t last)
 {
@@ -246,24 +266,26 @@ bool CResultsDb::Append(BoardRecord& r, std::string& why)
                         r.adcSensor2, Optional(r.vin), Optional(r.vmem), Optional(r.supplyCurrent), Optional(r.powerFlags),
                         Optional(r.temperature), IdCodesText(r.idCodes), r.verdict, r.reportFile, r.reportSignature,
                         r.prevHash, r.hash, r.bench, r.seq, int64_t{r.format}});
+        // The children in one statement per table: a round trip less per row on a server.
+        std::vector<SqlValue> lines, pins, faults, nets;
         for (size_t i = 0; i < r.errorLines.size(); ++i)
-            m_Sql->Execute("INSERT INTO error_lines (board_id, seq, line) VALUES (?, ?, ?)",
-                           {r.id, static_cast<int64_t>(i), r.errorLines[i]});
+            lines.insert(lines.end(), {r.id, static_cast<int64_t>(i), r.errorLines[i]});
         for (size_t i = 0; i < r.pinErrors.size(); ++i) {
             const PinErrorRecord& p = r.pinErrors[i];
-            m_Sql->Execute("INSERT INTO pin_errors (board_id, seq, line_seq, vector, abs_vector, vector_group, fpga, pin, "
-                           "package_pin, read_value, expected) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                           {r.id, static_cast<int64_t>(i), int64_t{p.line}, int64_t{p.vector}, int64_t{p.abs}, p.group,
-                            int64_t{p.fpga}, p.pin, p.packagePin, int64_t{p.read}, int64_t{p.expected}});
+            pins.insert(pins.end(), {r.id, static_cast<int64_t>(i), int64_t{p.line}, int64_t{p.vector}, int64_t{p.abs}, p.group,
+                                     int64_t{p.fpga}, p.pin, p.packagePin, int64_t{p.read}, int64_t{p.expected}});
         }
         for (size_t i = 0; i < r.faults.size(); ++i) {
             const FaultRecord& f = r.faults[i];
-            m_Sql->Execute("INSERT INTO faults (board_id, seq, kind, level, description) VALUES (?, ?, ?, ?, ?)",
-                           {r.id, static_cast<int64_t>(i), f.kind, Optional(f.level), f.description});
+            faults.insert(faults.end(), {r.id, static_cast<int64_t>(i), f.kind, Optional(f.level), f.description});
             for (size_t n = 0; n < f.nets.size(); ++n)
-                m_Sql->Execute("INSERT INTO fault_nets (board_id, fault_seq, seq, net, kind, bench) VALUES (?, ?, ?, ?, ?, ?)",
-                               {r.id, static_cast<int64_t>(i), static_cast<int64_t>(n), f.nets[n], f.kind, r.bench});
+                nets.insert(nets.end(), {r.id, static_cast<int64_t>(i), static_cast<int64_t>(n), f.nets[n], f.kind, r.bench});
         }
+        InsertRows(*m_Sql, "error_lines (board_id, seq, line)", 3, lines);
+        InsertRows(*m_Sql, "pin_errors (board_id, seq, line_seq, vector, abs_vector, vector_group, fpga, pin, package_pin, read_value, expected)",
+                   11, pins);
+        InsertRows(*m_Sql, "faults (board_id, seq, kind, level, description)", 5, faults);
+        InsertRows(*m_Sql, "fault_nets (board_id, fault_seq, seq, net, kind, bench)", 6, nets);
         m_Sql->Execute("INSERT INTO bench_heads (bench, last_seq, last_hash) VALUES (?, ?, ?) "
                        "ON CONFLICT (bench) DO UPDATE SET last_seq = excluded.last_seq, last_hash = excluded.last_hash",
                        {r.bench, r.seq, r.hash});

@@ -108,7 +108,10 @@ protected:
 
 TEST_P(ResultsDb, RecordsReadBackAsWrittenAndChainFromTheFirst)
 {
-    const std::vector<BoardRecord> written = {Board(7, "2024-05-01", kVerdictPass), Board(8), Board(9, "2024-05-02", kVerdictEnded)};
+    BoardRecord many = Board(10);  // more wrong cells than one statement inserts
+    many.errorLines.assign(450, many.errorLines[0]);
+    many.pinErrors.assign(450, many.pinErrors[0]);
+    const std::vector<BoardRecord> written = {Board(7, "2024-05-01", kVerdictPass), Board(8), Board(9, "2024-05-02", kVerdictEnded), many};
     {
         auto db = Open();
         for (const BoardRecord& r : written)
@@ -128,7 +131,7 @@ TEST_P(ResultsDb, RecordsReadBackAsWrittenAndChainFromTheFirst)
         previous = expected.hash;
     }
     const ChainCheck check = db->Verify();
-    EXPECT_EQ(check.records, 3);
+    EXPECT_EQ(check.records, 4);
     ASSERT_EQ(check.benches.size(), 1u);
     EXPECT_EQ(check.benches[0].head, previous);
     EXPECT_EQ(check.problems, std::vector<std::string>{});
