@@ -211,7 +211,7 @@ void AppendFirstVersion(CSqlConnection& sql, BoardRecord r, std::string& previou
                 {r.seq, r.hash});
 }
 
-TEST_P(ResultsDb, AFirstVersionDatabaseIsMigratedAndItsChainGoesOnAsABenchs)
+TEST_P(ResultsDb, AFirstVersionDatabaseIsMigratedAndItsChainGoesOn)
 {
     struct Case {
         std::vector<std::string> hosts;
