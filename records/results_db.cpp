@@ -182,10 +182,13 @@ const std::vector<Migration>& Migrations()
           "CREATE INDEX boards_by_bench_day ON boards (bench, test_day)",
           "DROP INDEX boards_by_day",
           "CREATE INDEX boards_by_day ON boards (test_day, vectors_file, verdict, bench)",
-          // The Pareto per bench from the nets alone, as the Pareto of the whole line.
+          // The Pareto per bench from the nets alone, as the Pareto of the whole line; both in the
+          // order of their two questions (boards per net, and per net and kind).
           "ALTER TABLE fault_nets ADD COLUMN bench TEXT NOT NULL DEFAULT ''",
           "UPDATE fault_nets SET bench = (SELECT b.bench FROM boards b WHERE b.id = fault_nets.board_id)",
-          "CREATE INDEX fault_nets_by_bench ON fault_nets (bench, net, board_id, kind)"}},
+          "DROP INDEX fault_nets_by_net",
+          "CREATE INDEX fault_nets_by_net ON fault_nets (net, kind, board_id)",
+          "CREATE INDEX fault_nets_by_bench ON fault_nets (bench, net, kind, board_id)"}},
     };
     return migrations;
 }

@@ -114,6 +114,10 @@ std::string LineDatabase(std::string& why)
         return database->Target();
     database = std::make_unique<qbxtest::CTestDatabase>(server.Server().conninfo);
     auto db = OpenResultsDb(database->Target(), true);
+    // The load's own VACUUM below stands for the server's autovacuum, which would otherwise run
+    // meanwhile and hold back the visibility map.
+    for (const char* table : {"boards", "fault_nets"})
+        db->Sql().Execute(std::string("ALTER TABLE ") + table + " SET (autovacuum_enabled = false)");
     const std::string sequence = platform::Format("generate_series(1, %lld)", static_cast<long long>(kLineBoards));
     db->Sql().Execute(
         std::string("INSERT INTO boards (id, started, ended, test_day, host, program_version, bsdl_file, bsdl_digest, vectors_file, "
