@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -78,8 +79,7 @@ public:
     {
         try {
             OpenPostgres(m_Server)->Execute("DROP DATABASE IF EXISTS " + m_Name + " WITH (FORCE)");
-        } catch (const CSqlError&) {
-            // A server stopped by the test takes its databases with it.
+        } catch (const CSqlError&) {  // a server stopped by the test takes its databases with it
         }
     }
     CTestDatabase(const CTestDatabase&) = delete;
@@ -87,14 +87,13 @@ public:
 
     // Its connection string, as libpq's keyword=value pairs.
     std::string Target() const { return m_Server + " dbname=" + m_Name; }
-    // The same as a URI: postgresql://USER@/NAME?host=SOCKET_FOLDER&port=PORT.
+    // The same as a URI (the script's server is "host=FOLDER port=PORT user=USER dbname=postgres").
     std::string Uri() const
     {
-        auto value = [&](const std::string& key) {
-            const size_t at = m_Server.find(key + "=");
-            return at == std::string::npos ? "" : m_Server.substr(at + key.size() + 1, m_Server.find(' ', at) - at - key.size() - 1);
-        };
-        return "postgresql://" + value("user") + "@/" + m_Name + "?host=" + value("host") + "&port=" + value("port");
+        char host[256] = {}, user[64] = {};
+        int port = 0;
+        std::sscanf(m_Server.c_str(), "host=%255s port=%d user=%63s", host, &port, user);
+        return "postgresql://" + std::string(user) + "@/" + m_Name + "?host=" + host + "&port=" + std::to_string(port);
     }
 
 private:
@@ -131,9 +130,7 @@ private:
     ProcessResult Script(const std::string& command, const std::string& option = "")
     {
         ProcessOptions options;
-        options.args = {command, m_State.Path()};
-        if (!option.empty())
-            options.args.push_back(option);
+        options.args = {command, m_State.Path(), option};
         return RunProcess(kThrowawayPostgres, options);
     }
 

@@ -263,14 +263,13 @@ TEST_P(ResultsDb, CopyBringsEachBenchOverOnceAndItsChainStaysWhole)
     }
     Append(*line, Board(20));
     auto counts = [](const std::vector<CopyCount>& copied) {
-        std::vector<std::tuple<std::string, int64_t, int64_t>> list;
+        std::string text;
         for (const CopyCount& c : copied)
-            list.emplace_back(c.bench, c.copied, c.present);
-        return list;
+            text += c.bench + ": " + std::to_string(c.copied) + " copied, " + std::to_string(c.present) + " there; ";
+        return text;
     };
-    using Counts = std::vector<std::tuple<std::string, int64_t, int64_t>>;
-    EXPECT_EQ(counts(CopyRecords(*bench, *line)), (Counts{{"bench-a", 2, 1}}));
-    EXPECT_EQ(counts(CopyRecords(*bench, *line)), (Counts{{"bench-a", 0, 3}}));
+    EXPECT_EQ(counts(CopyRecords(*bench, *line)), "bench-a: 2 copied, 1 there; ");
+    EXPECT_EQ(counts(CopyRecords(*bench, *line)), "bench-a: 0 copied, 3 there; ");
 
     std::vector<std::tuple<std::string, int64_t, uint32_t>> records;
     for (const BoardRecord& r : All(*line))
