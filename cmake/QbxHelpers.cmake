@@ -1,14 +1,21 @@
-# qbx_add_gtest(NAME SOURCES a.cpp ... LIBS lib ... [ENV VAR=value ...] [NO_MAIN])
+# qbx_add_gtest(NAME SOURCES a.cpp ... LIBS lib ... [ENV VAR=value ...] [NO_MAIN] [POSTGRES])
 # One GoogleTest executable; every test case becomes its own CTest test and runs in its own
 # process, so tests that set process-wide things (environment, the loaded driver) stay apart.
+# POSTGRES: the tests need the throwaway PostgreSQL server (QBX_TEST_POSTGRES names its state
+# folder); without QBX_POSTGRES they run without it.
 function(qbx_add_gtest name)
   if(NOT QBX_TESTS)
     return()
   endif()
-  cmake_parse_arguments(T "NO_MAIN" "" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "NO_MAIN;POSTGRES" "" "SOURCES;LIBS;ENV" ${ARGN})
   if(WIN32)
     # Programs the tests start show the operator's box on the console rather than wait for a click.
     list(APPEND T_ENV QBX_CONSOLE_BOX=1)
+  endif()
+  set(fixture "")
+  if(T_POSTGRES AND QBX_POSTGRES)
+    list(APPEND T_ENV "QBX_TEST_POSTGRES=${QBX_TEST_POSTGRES_STATE}")
+    set(fixture FIXTURES_REQUIRED postgres)
   endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
@@ -25,7 +32,7 @@ function(qbx_add_gtest name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 180 ENVIRONMENT "${T_ENV}")
+    PROPERTIES TIMEOUT 180 ENVIRONMENT "${T_ENV}" ${fixture})
 endfunction()
 
 # qbx_add_benchmark(NAME SOURCES a.cpp ... LIBS lib ...)

@@ -51,8 +51,13 @@ std::string Sha256(Feed feed)
 
 std::string CanonicalText(const BoardRecord& r)
 {
-    std::string text = "qbx-board-record 1\n";
-    Field(text, "id", r.id);
+    std::string text = Format("qbx-board-record %d\n", r.format);
+    if (r.format == kRecordFormatBeforeBenches) {
+        Field(text, "id", r.seq);
+    } else {
+        Field(text, "bench", r.bench);
+        Field(text, "seq", r.seq);
+    }
     Field(text, "prev", r.prevHash);
     Field(text, "started", r.started);
     Field(text, "ended", r.ended);
@@ -100,6 +105,15 @@ std::string RecordHash(const BoardRecord& record)
 {
     const std::string text = CanonicalText(record);
     return Sha256([&](auto add) { return add(text.data(), text.size()); });
+}
+
+std::string ContentDigest(const BoardRecord& record)
+{
+    BoardRecord content = record;
+    content.format = kRecordFormat;
+    content.seq = 0;
+    content.prevHash.clear();
+    return RecordHash(content);
 }
 
 std::string UtcNow()

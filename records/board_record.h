@@ -1,9 +1,12 @@
 // What the station keeps of every board it tests, and the interface it records boards through.
 //
 // A record is written once, when the board's verdict is known, and never changed. Each carries a
-// SHA-256 chained over the record before it: the hash covers the previous record's hash and every
-// field of this one (child rows included), so a record that was changed or removed afterwards shows
-// when the chain is checked.
+// SHA-256 chained over the record of the same bench before it: the hash covers the previous
+// record's hash, the bench and the record's place in the bench's chain, and every field of this
+// one (child rows included), so a record that was changed or removed afterwards shows when the
+// chain is checked. The database's own number of a record (its id) is not covered: a record
+// copied into another database keeps its bench and fields, and joins that database's chain of
+// its bench.
 #pragma once
 
 #include <cstdint>
@@ -39,8 +42,16 @@ inline constexpr const char* kVerdictFail = "FAIL";
 // The operator ended the program at the board's current prompt: no verdict box was shown.
 inline constexpr const char* kVerdictEnded = "ENDED";
 
+// What a record's hash covers: 1 for records made before benches were named (the record's place
+// written as "id"), 2 since (the bench and the record's place in the bench's chain).
+inline constexpr int kRecordFormatBeforeBenches = 1;
+inline constexpr int kRecordFormat = 2;
+
 struct BoardRecord {
-    int64_t id = 0;        // 1, 2, 3, ... in the order recorded; given by the store
+    int64_t id = 0;        // 1, 2, 3, ... in the order recorded in its database; given by the store
+    std::string bench;     // the test bench (station) that tested the board
+    int64_t seq = 0;       // 1, 2, 3, ... in its bench's chain; given by the store
+    int format = kRecordFormat;  // given by the store
     std::string started;   // UTC, ISO 8601 with milliseconds: "2024-05-01T10:20:30.123Z"
     std::string ended;
     std::string host;
@@ -83,6 +94,11 @@ std::string CanonicalText(const BoardRecord& record);
 // SHA-256 (hexadecimal) of the record's previous hash and its canonical text.
 std::string RecordHash(const BoardRecord& record);
 
+// SHA-256 (hexadecimal) of what the record says about its board, wherever its chain puts it (its
+// bench included; its place, previous hash and format not): the same test in two databases has
+// the same content digest.
+std::string ContentDigest(const BoardRecord& record);
+
 // The current time, UTC, as records write it.
 std::string UtcNow();
 
@@ -97,8 +113,9 @@ std::string FileSha256(const std::string& path);
 class CBoardRecorder {
 public:
     virtual ~CBoardRecorder() = default;
-    // Appends the record in one transaction, giving it its id and hashes. False, with the reason in
-    // why, when nothing was recorded.
+    // Appends the record in one transaction, giving it its id, place and hashes. False, with the
+    // reason in why, when nothing was recorded. True with why set: recorded, with something the
+    // operator should know ("recorded in FILE: the line's server is unreachable").
     virtual bool Append(BoardRecord& record, std::string& why) = 0;
     // The database as messages name it.
     virtual std::string Name() const = 0;
@@ -107,6 +124,8 @@ public:
 // False in a build without the results database (QBX_RECORDS off).
 bool ResultsDatabaseBuilt();
 
-// Opens the results database named by target for recording. nullptr, with the reason in why, when
-// it cannot be used, or when this build has no results database.
-std::unique_ptr<CBoardRecorder> OpenBoardRecorder(const std::string& target, std::string& why);
+// Opens the results database named by target (an SQLite file, or a PostgreSQL connection string)
+// for recording. nullptr, with the reason in why, when it cannot be used, or when this build has no
+// results database. A PostgreSQL database that cannot be reached gives a recorder all the same: it
+// records into the SQLite file fallbackFile until the server answers, and why says so.
+std::unique_ptr<CBoardRecorder> OpenBoardRecorder(const std::string& target, const std::string& fallbackFile, std::string& why);

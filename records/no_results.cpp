@@ -7,7 +7,7 @@ bool ResultsDatabaseBuilt()
     return false;
 }
 
-std::unique_ptr<CBoardRecorder> OpenBoardRecorder(const std::string& /*target*/, std::string& why)
+std::unique_ptr<CBoardRecorder> OpenBoardRecorder(const std::string& /*target*/, const std::string& /*fallbackFile*/, std::string& why)
 {
     why = "this build has no results database";
     return nullptr;

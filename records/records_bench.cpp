@@ -1,12 +1,21 @@
 // What recording adds to a board's cycle: one record appended in its own write transaction, synced
 // to the disk before it returns (as the station appends it), for a passing board and for a failing
-// board with its error lines, wrong cells and diagnosis. The target is at most 5 ms per board.
+// board with its error lines, wrong cells and diagnosis. The targets: at most 5 ms per board into
+// an SQLite file, at most 10 ms into a local PostgreSQL server.
+//
+// The PostgreSQL figures come from a throwaway server of the benchmark's own (durable: it syncs
+// each commit as a real server does), reached through its Unix socket. With it, what a board costs
+// while the server is stopped (the connection refused) and while it is frozen (connections taken
+// but never answered: the connect time-out, once, then the boards go straight to the fallback
+// file for a while).
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "postgres_test_support.h"
 #include "results_db.h"
 
 namespace {
@@ -77,6 +86,83 @@ void BM_AppendFailingBoard(benchmark::State& state)
     AppendBoard(state, true);
 }
 BENCHMARK(BM_AppendFailingBoard)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+qbxtest::CPrivatePostgres& Server()
+{
+    static qbxtest::CPrivatePostgres server(true);
+    return server;
+}
+
+void AppendBoardPostgres(benchmark::State& state, bool failing)
+{
+    if (Server().Server().conninfo.empty()) {
+        state.SkipWithError(Server().Server().why.c_str());
+        return;
+    }
+    const qbxtest::CTestDatabase database(Server().Server().conninfo);
+    auto db = OpenResultsDb(database.Target(), true);
+    const BoardRecord board = Board(failing);
+    for (auto _ : state) {
+        BoardRecord r = board;
+        std::string why;
+        if (!db->Append(r, why))
+            state.SkipWithError(why.c_str());
+    }
+}
+
+void BM_AppendPassingBoardPostgres(benchmark::State& state)
+{
+    AppendBoardPostgres(state, false);
+}
+BENCHMARK(BM_AppendPassingBoardPostgres)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_AppendFailingBoardPostgres(benchmark::State& state)
+{
+    AppendBoardPostgres(state, true);
+}
+BENCHMARK(BM_AppendFailingBoardPostgres)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The station's recorder while the server is stopped or frozen: each iteration is one board.
+// connect_s: the recorder's first connection attempt (at the station's start-up).
+void RecordWhileServerDown(benchmark::State& state, bool frozen)
+{
+    qbxtest::CPrivatePostgres& server = Server();
+    if (server.Server().conninfo.empty()) {
+        state.SkipWithError(server.Server().why.c_str());
+        return;
+    }
+    const qbxtest::TempDir dir;
+    const qbxtest::CTestDatabase database(server.Server().conninfo);
+    if (!(frozen ? server.Freeze(true) : server.Halt())) {
+        state.SkipWithError("the server cannot be stopped");
+        return;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::string note;
+    auto recorder = OpenBoardRecorder(database.Target(), dir.File("fallback.db"), note);
+    state.counters["connect_s"] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const BoardRecord board = Board(false);
+    for (auto _ : state) {
+        BoardRecord r = board;
+        std::string why;
+        if (!recorder->Append(r, why) || why.find("recorded in ") != 0)
+            state.SkipWithError(("not recorded in the fallback file: " + why).c_str());
+    }
+    if (!(frozen ? server.Freeze(false) : server.Resume()))
+        state.SkipWithError("the server cannot be started again");
+}
+
+void BM_RecordWhileServerStopped(benchmark::State& state)
+{
+    RecordWhileServerDown(state, false);
+}
+BENCHMARK(BM_RecordWhileServerStopped)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+
+void BM_RecordWhileServerFrozen(benchmark::State& state)
+{
+    RecordWhileServerDown(state, true);
+}
+BENCHMARK(BM_RecordWhileServerFrozen)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
 }  // namespace
 

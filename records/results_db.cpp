@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <set>
 
 #include "platform.h"
 #include "sqlite_connection.h"
@@ -16,7 +17,7 @@ namespace {
 const char* const kBoardColumns =
     "id, started, ended, test_day, host, program_version, bsdl_file, bsdl_digest, vectors_file, vectors_digest, serial, "
     "operator_current, thermometer, adc_sensor1, adc_sensor2, vin, vmem, supply_current, power_flags, temperature, "
-    "idcodes, verdict, report_file, report_signature, prev_hash, hash";
+    "idcodes, verdict, report_file, report_signature, prev_hash, hash, bench, bench_seq, hash_format";
 
 // Records whose children are read with one query per table.
 constexpr int64_t kLoadBatch = 256;
@@ -91,7 +92,30 @@ BoardRecord RecordFromRow(const SqlRow& row)
     r.reportSignature = SqlText(row.at(c++));
     r.prevHash = SqlText(row.at(c++));
     r.hash = SqlText(row.at(c++));
+    r.bench = SqlText(row.at(c++));
+    r.seq = SqlInt(row.at(c++));
+    r.format = static_cast<int>(SqlInt(row.at(c++)));
     return r;
+}
+
+// Inserts rows of width values each into table ("name (columns)"), many rows per statement.
+void InsertRows(CSqlConnection& sql, const std::string& table, size_t width, const std::vector<SqlValue>& values)
+{
+    // Well below the parameters a statement may have on SQLite (32766) and PostgreSQL (65535).
+    constexpr size_t kRowsPerStatement = 200;
+    std::string row = "(?";
+    for (size_t i = 1; i < width; ++i)
+        row += ", ?";
+    row += ")";
+    const size_t rows = values.size() / width;
+    for (size_t first = 0; first < rows; first += kRowsPerStatement) {
+        const size_t count = std::min(kRowsPerStatement, rows - first);
+        std::string statement = "INSERT INTO " + table + " VALUES " + row;
+        for (size_t i = 1; i < count; ++i)
+            statement += ", " + row;
+        const auto begin = values.begin() + static_cast<std::ptrdiff_t>(first * width);
+        sql.Execute(statement, std::vector<SqlValue>(begin, begin + static_cast<std::ptrdiff_t>(count * width)));
+    }
 }
 
 // Records numbered first..last, or one of them, named for a problem line.
@@ -100,6 +124,15 @@ std::string Range(int64_t first, int64_t last)
     return first == last ? Format("record %lld", static_cast<long long>(first))
                          : Format("records %lld to %lld", static_cast<long long>(first), static_cast<long long>(last));
 }
+
+std::string Missing(int64_t first, int64_t last)
+{
+    return Range(first, last) + (last > first ? " are missing (removed)" : " is missing (removed)");
+}
+
+// The bench that records made before benches were named belong to, when they come from several
+// hosts (one database shared over a network); from one host they take its name.
+const char* const kBeforeBenches = "before-benches";
 
 }  // namespace
 
@@ -131,6 +164,31 @@ const std::vector<Migration>& Migrations()
          {"CREATE INDEX boards_by_serial ON boards (serial, id)",
           "CREATE INDEX boards_by_day ON boards (test_day, vectors_file, verdict)",
           "CREATE INDEX fault_nets_by_net ON fault_nets (net, board_id, kind)"}},
+        // Benches: every record names the bench that tested it, and each bench has a chain of its
+        // own (its place in it, bench_seq; its head in bench_heads), so that records copied from a
+        // bench's own file into a line's database keep a chain that verifies. The records before
+        // were one chain: they become a bench's (see kBeforeBenches), keeping their hashes.
+        {3,
+         {"ALTER TABLE boards ADD COLUMN bench TEXT NOT NULL DEFAULT ''",
+          "ALTER TABLE boards ADD COLUMN bench_seq BIGINT NOT NULL DEFAULT 0",
+          "ALTER TABLE boards ADD COLUMN hash_format INTEGER NOT NULL DEFAULT 1",
+          std::string("UPDATE boards SET bench_seq = id, bench = CASE WHEN (SELECT COUNT(DISTINCT host) FROM boards) = 1 "
+                      "THEN host ELSE '") + kBeforeBenches + "' END",
+          "CREATE TABLE bench_heads (bench TEXT PRIMARY KEY, last_seq BIGINT NOT NULL, last_hash TEXT NOT NULL)",
+          std::string("INSERT INTO bench_heads (bench, last_seq, last_hash) SELECT COALESCE((SELECT MIN(bench) FROM boards), '") +
+              kBeforeBenches + "'), last_id, last_hash FROM chain_head",
+          "DROP TABLE chain_head",
+          "CREATE UNIQUE INDEX boards_by_bench ON boards (bench, bench_seq)",
+          "CREATE INDEX boards_by_bench_day ON boards (bench, test_day)",
+          "DROP INDEX boards_by_day",
+          "CREATE INDEX boards_by_day ON boards (test_day, vectors_file, verdict, bench)",
+          // The Pareto per bench from the nets alone, as the Pareto of the whole line; both in the
+          // order of their two questions (boards per net, and per net and kind).
+          "ALTER TABLE fault_nets ADD COLUMN bench TEXT NOT NULL DEFAULT ''",
+          "UPDATE fault_nets SET bench = (SELECT b.bench FROM boards b WHERE b.id = fault_nets.board_id)",
+          "DROP INDEX fault_nets_by_net",
+          "CREATE INDEX fault_nets_by_net ON fault_nets (net, kind, board_id)",
+          "CREATE INDEX fault_nets_by_bench ON fault_nets (bench, net, kind, board_id)"}},
     };
     return migrations;
 }
@@ -182,58 +240,63 @@ bool CResultsDb::Append(BoardRecord& r, std::string& why)
 {
     try {
         CWriteTransaction transaction(*m_Sql);
-        // The chain goes on from its head; a head that is missing or behind the last record (both
-        // only by hand) gives way to the last record.
-        int64_t headId = -1, lastId = 0;
+        // The bench's chain goes on from its head; a head that is missing or behind the bench's
+        // last record (both only by hand) gives way to the last record.
+        int64_t headSeq = -1, lastSeq = 0;
         std::string headHash, lastHash = kChainStart;
-        m_Sql->Query("SELECT last_id, last_hash FROM chain_head", {}, [&](const SqlRow& row) {
-            headId = SqlInt(row.at(0));
+        m_Sql->Query("SELECT last_seq, last_hash FROM bench_heads WHERE bench = ?", {r.bench}, [&](const SqlRow& row) {
+            headSeq = SqlInt(row.at(0));
             headHash = SqlText(row.at(1));
         });
-        m_Sql->Query("SELECT id, hash FROM boards ORDER BY id DESC LIMIT 1", {}, [&](const SqlRow& row) {
-            lastId = SqlInt(row.at(0));
-            lastHash = SqlText(row.at(1));
-        });
-        r.id = headId >= lastId ? headId + 1 : lastId + 1;
-        r.prevHash = headId >= lastId ? headHash : lastHash;
+        m_Sql->Query("SELECT bench_seq, hash FROM boards WHERE bench = ? ORDER BY bench_seq DESC LIMIT 1", {r.bench},
+                     [&](const SqlRow& row) {
+                         lastSeq = SqlInt(row.at(0));
+                         lastHash = SqlText(row.at(1));
+                     });
+        r.id = 1;
+        m_Sql->Query("SELECT MAX(id) FROM boards", {}, [&](const SqlRow& row) { r.id = SqlInt(row.at(0)) + 1; });
+        r.seq = headSeq >= lastSeq ? headSeq + 1 : lastSeq + 1;
+        r.prevHash = headSeq >= lastSeq ? headHash : lastHash;
+        r.format = kRecordFormat;
         r.hash = RecordHash(r);
         if (r.hash.empty())
             throw CSqlError("the record's SHA-256 cannot be computed");
 
         m_Sql->Execute(std::string("INSERT INTO boards (") + kBoardColumns +
-                           ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                           ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
                        {r.id, r.started, r.ended, r.Day(), r.host, r.programVersion, r.bsdlFile, r.bsdlDigest, r.vectorsFile,
                         r.vectorsDigest, int64_t{r.serial}, Optional(r.operatorCurrent), r.thermometer, r.adcSensor1,
                         r.adcSensor2, Optional(r.vin), Optional(r.vmem), Optional(r.supplyCurrent), Optional(r.powerFlags),
                         Optional(r.temperature), IdCodesText(r.idCodes), r.verdict, r.reportFile, r.reportSignature,
-                        r.prevHash, r.hash});
+                        r.prevHash, r.hash, r.bench, r.seq, int64_t{r.format}});
+        // The children in one statement per table: a round trip less per row on a server.
+        std::vector<SqlValue> lines, pins, faults, nets;
         for (size_t i = 0; i < r.errorLines.size(); ++i)
-            m_Sql->Execute("INSERT INTO error_lines (board_id, seq, line) VALUES (?, ?, ?)",
-                           {r.id, static_cast<int64_t>(i), r.errorLines[i]});
+            lines.insert(lines.end(), {r.id, static_cast<int64_t>(i), r.errorLines[i]});
         for (size_t i = 0; i < r.pinErrors.size(); ++i) {
             const PinErrorRecord& p = r.pinErrors[i];
-            m_Sql->Execute("INSERT INTO pin_errors (board_id, seq, line_seq, vector, abs_vector, vector_group, fpga, pin, "
-                           "package_pin, read_value, expected) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                           {r.id, static_cast<int64_t>(i), int64_t{p.line}, int64_t{p.vector}, int64_t{p.abs}, p.group,
-                            int64_t{p.fpga}, p.pin, p.packagePin, int64_t{p.read}, int64_t{p.expected}});
+            pins.insert(pins.end(), {r.id, static_cast<int64_t>(i), int64_t{p.line}, int64_t{p.vector}, int64_t{p.abs}, p.group,
+                                     int64_t{p.fpga}, p.pin, p.packagePin, int64_t{p.read}, int64_t{p.expected}});
         }
         for (size_t i = 0; i < r.faults.size(); ++i) {
             const FaultRecord& f = r.faults[i];
-            m_Sql->Execute("INSERT INTO faults (board_id, seq, kind, level, description) VALUES (?, ?, ?, ?, ?)",
-                           {r.id, static_cast<int64_t>(i), f.kind, Optional(f.level), f.description});
+            faults.insert(faults.end(), {r.id, static_cast<int64_t>(i), f.kind, Optional(f.level), f.description});
             for (size_t n = 0; n < f.nets.size(); ++n)
-                m_Sql->Execute("INSERT INTO fault_nets (board_id, fault_seq, seq, net, kind) VALUES (?, ?, ?, ?, ?)",
-                               {r.id, static_cast<int64_t>(i), static_cast<int64_t>(n), f.nets[n], f.kind});
+                nets.insert(nets.end(), {r.id, static_cast<int64_t>(i), static_cast<int64_t>(n), f.nets[n], f.kind, r.bench});
         }
-        if (headId >= 0)
-            m_Sql->Execute("UPDATE chain_head SET last_id = ?, last_hash = ?", {r.id, r.hash});
-        else
-            m_Sql->Execute("INSERT INTO chain_head (last_id, last_hash) VALUES (?, ?)", {r.id, r.hash});
+        InsertRows(*m_Sql, "error_lines (board_id, seq, line)", 3, lines);
+        InsertRows(*m_Sql, "pin_errors (board_id, seq, line_seq, vector, abs_vector, vector_group, fpga, pin, package_pin, read_value, expected)",
+                   11, pins);
+        InsertRows(*m_Sql, "faults (board_id, seq, kind, level, description)", 5, faults);
+        InsertRows(*m_Sql, "fault_nets (board_id, fault_seq, seq, net, kind, bench)", 6, nets);
+        m_Sql->Execute("INSERT INTO bench_heads (bench, last_seq, last_hash) VALUES (?, ?, ?) "
+                       "ON CONFLICT (bench) DO UPDATE SET last_seq = excluded.last_seq, last_hash = excluded.last_hash",
+                       {r.bench, r.seq, r.hash});
         transaction.Commit();
         return true;
     } catch (const CSqlError& e) {
         why = e.what();
-        r.id = 0;
+        r.id = r.seq = 0;
         return false;
     }
 }
@@ -317,38 +380,60 @@ void CResultsDb::ForEachRecord(const RecordFilter& filter, const std::function<v
 
 ChainCheck CResultsDb::Verify()
 {
+    struct Chain {
+        int64_t headSeq = -1;
+        std::string headHash;
+        int64_t next = 1;
+        std::string previous = kChainStart;
+        int64_t records = 0;
+    };
+    std::map<std::string, Chain> chains;
+    m_Sql->Query("SELECT bench, last_seq, last_hash FROM bench_heads", {}, [&](const SqlRow& row) {
+        Chain& chain = chains[SqlText(row.at(0))];
+        chain.headSeq = SqlInt(row.at(1));
+        chain.headHash = SqlText(row.at(2));
+    });
     ChainCheck check;
-    int64_t headId = -1;
-    std::string headHash;
-    m_Sql->Query("SELECT last_id, last_hash FROM chain_head", {}, [&](const SqlRow& row) {
-        headId = SqlInt(row.at(0));
-        headHash = SqlText(row.at(1));
-    });
-    int64_t next = 1;
-    std::string previous = kChainStart;
+    std::vector<std::pair<std::string, std::string>> problems;  // bench, problem
     ForEachRecord({}, [&](const BoardRecord& r) {
+        Chain& chain = chains[r.bench];
         ++check.records;
-        const std::string name = Format("record %lld (serial %u, tested %s)", static_cast<long long>(r.id), r.serial, r.started.c_str());
-        if (r.id > next)
-            check.problems.push_back(Range(next, r.id - 1) + (r.id - 1 > next ? " are missing (removed)" : " is missing (removed)"));
+        ++chain.records;
+        auto problem = [&](std::string text) { problems.emplace_back(r.bench, std::move(text)); };
+        if (r.seq > chain.next)
+            problem(Missing(chain.next, r.seq - 1));
         if (RecordHash(r) != r.hash)
-            check.problems.push_back(name + " was changed");
-        else if (r.id == next && r.prevHash != previous)
-            check.problems.push_back(Format("record %lld was changed (record %lld carries another hash for it)",
-                                            static_cast<long long>(r.id - 1), static_cast<long long>(r.id)));
-        previous = r.hash;
-        next = r.id + 1;
+            problem(Format("record %lld (serial %u, tested %s) was changed", static_cast<long long>(r.seq), r.serial, r.started.c_str()));
+        else if (r.seq == chain.next && r.prevHash != chain.previous)
+            problem(Format("record %lld was changed (record %lld carries another hash for it)", static_cast<long long>(r.seq - 1),
+                           static_cast<long long>(r.seq)));
+        chain.previous = r.hash;
+        chain.next = r.seq + 1;
     });
-    check.head = previous;
-    if (headId < 0 && check.records > 0)
-        check.problems.push_back("the chain head is missing (removed)");
-    else if (headId >= next)
-        check.problems.push_back(Range(next, headId) + (headId > next ? " are missing (removed)" : " is missing (removed)"));
-    else if (headId >= 0 && headId < next - 1)
-        check.problems.push_back(Range(headId + 1, next - 1) + " came after the chain head (added by hand)");
-    else if (headId == next - 1 && headId > 0 && headHash != previous)
-        check.problems.push_back(Format("record %lld was changed (the chain head carries another hash for it)",
-                                        static_cast<long long>(headId)));
+    // The nets' copies of their fault's kind and their board's bench, which the questions read.
+    m_Sql->Query("SELECT DISTINCT b.bench, b.bench_seq FROM fault_nets n JOIN boards b ON b.id = n.board_id LEFT JOIN faults f "
+                 "ON f.board_id = n.board_id AND f.seq = n.fault_seq WHERE n.bench <> b.bench OR f.kind IS NULL OR n.kind <> f.kind",
+                 {}, [&](const SqlRow& row) {
+                     problems.emplace_back(SqlText(row.at(0)), Format("record %lld was changed (the copy of its bench or fault kinds kept with its nets differs)",
+                                                                       static_cast<long long>(SqlInt(row.at(1)))));
+                 });
+    for (auto& [bench, chain] : chains) {
+        auto problem = [&, &bench = bench](std::string text) { problems.emplace_back(bench, std::move(text)); };
+        const int64_t last = chain.next - 1;
+        if (chain.headSeq < 0 && chain.records > 0)
+            problem("the chain head is missing (removed)");
+        else if (chain.headSeq > last)
+            problem(Missing(chain.next, chain.headSeq));
+        else if (chain.headSeq >= 0 && chain.headSeq < last)
+            problem(Range(chain.headSeq + 1, last) + " came after the chain head (added by hand)");
+        else if (chain.headSeq == last && last > 0 && chain.headHash != chain.previous)
+            problem(Format("record %lld was changed (the chain head carries another hash for it)", static_cast<long long>(last)));
+        check.benches.push_back({bench, chain.records, chain.previous});
+    }
+    // Each bench's problems together, in the order found.
+    std::stable_sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [bench, text] : problems)
+        check.problems.push_back("bench " + bench + ": " + text);
     return check;
 }
 
@@ -361,6 +446,8 @@ std::string WhereClause(const RecordFilter& filter, std::vector<SqlValue>& param
     };
     if (filter.serial)
         condition("serial", " = ?", int64_t{*filter.serial});
+    if (!filter.bench.empty())
+        condition("bench", " = ?", filter.bench);
     if (!filter.verdict.empty())
         condition("verdict", " = ?", filter.verdict);
     if (!filter.since.empty())
@@ -370,23 +457,71 @@ std::string WhereClause(const RecordFilter& filter, std::vector<SqlValue>& param
     return where;
 }
 
-std::unique_ptr<CResultsDb> OpenResultsDb(const std::string& path, bool readWrite, bool fast)
+std::unique_ptr<CResultsDb> OpenResultsDb(const std::string& target, bool readWrite, bool fast)
 {
-    auto sqlite = std::make_unique<CSqliteConnection>(path, readWrite ? CSqliteConnection::Mode::ReadWrite : CSqliteConnection::Mode::ReadOnly,
-                                                      fast ? CSqliteConnection::Sync::Fast : CSqliteConnection::Sync::Full);
-    CSqliteConnection& connection = *sqlite;
-    auto db = std::make_unique<CResultsDb>(std::move(sqlite));
+    const bool postgres = IsPostgresTarget(target);
+    std::unique_ptr<CSqlConnection> connection;
+    CSqliteConnection* sqlite = nullptr;
+    if (postgres) {
+        connection = OpenPostgres(target);
+    } else {
+        auto file = std::make_unique<CSqliteConnection>(target, readWrite ? CSqliteConnection::Mode::ReadWrite : CSqliteConnection::Mode::ReadOnly,
+                                                        fast ? CSqliteConnection::Sync::Fast : CSqliteConnection::Sync::Full);
+        sqlite = file.get();
+        connection = std::move(file);
+    }
+    auto db = std::make_unique<CResultsDb>(std::move(connection));
     const int version = db->SchemaVersion();
     if (version > LatestSchemaVersion())
-        throw CSqlError(Format("%s: schema version %d is newer than this program's %d", path.c_str(), version, LatestSchemaVersion()));
-    if (!readWrite) {
-        if (version == 0)
-            throw CSqlError(path + ": holds no test results");
+        throw CSqlError(Format("%s: schema version %d is newer than this program's %d", db->Name().c_str(), version, LatestSchemaVersion()));
+    if (!readWrite && version == 0)
+        throw CSqlError(db->Name() + ": holds no test results");
+    if (!readWrite && version == LatestSchemaVersion())
         return db;
+    if (sqlite != nullptr) {
+        if (!readWrite)  // an older schema: brought up to date through a connection that writes
+            return OpenResultsDb(target, true, fast);
+        if (const std::string damage = sqlite->QuickCheck(); !damage.empty())
+            throw CSqlError(target + ": the database is damaged (" + damage + ")");
+        sqlite->StartWriting();
     }
-    if (const std::string damage = connection.QuickCheck(); !damage.empty())
-        throw CSqlError(path + ": the database is damaged (" + damage + ")");
-    connection.StartWriting();
     db->Migrate();
     return db;
+}
+
+std::vector<CopyCount> CopyRecords(CResultsDb& from, CResultsDb& to, const RecordFilter& filter)
+{
+    const ChainCheck check = from.Verify();
+    if (!check.problems.empty())
+        throw CSqlError(Format("%s: its chains do not verify (%s%s): nothing copied", from.Name().c_str(), check.problems[0].c_str(),
+                               check.problems.size() > 1 ? ", ..." : ""));
+    std::vector<CopyCount> counts;
+    for (const BenchChain& chain : check.benches) {
+        if (chain.records == 0 || (!filter.bench.empty() && filter.bench != chain.bench))
+            continue;
+        RecordFilter selected = filter;
+        selected.bench = chain.bench;
+        // The tests of the bench that the target holds from the first day copied on.
+        std::string firstDay;
+        std::vector<SqlValue> params;
+        from.Sql().Query("SELECT MIN(test_day) FROM boards" + WhereClause(selected, params, ""), params,
+                         [&](const SqlRow& row) { firstDay = SqlText(row.at(0)); });
+        std::set<std::string> present;
+        to.ForEachRecord({.bench = chain.bench, .since = firstDay}, [&](const BoardRecord& r) { present.insert(ContentDigest(r)); });
+
+        CopyCount count{chain.bench};
+        from.ForEachRecord(selected, [&](const BoardRecord& r) {
+            if (!present.insert(ContentDigest(r)).second) {
+                ++count.present;
+                return;
+            }
+            BoardRecord copy = r;
+            std::string why;
+            if (!to.Append(copy, why))
+                throw CSqlError(why);
+            ++count.copied;
+        });
+        counts.push_back(count);
+    }
+    return counts;
 }

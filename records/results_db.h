@@ -28,6 +28,7 @@ int LatestSchemaVersion();
 // Which boards a question is about. Days are "YYYY-MM-DD" (UTC), both ends included.
 struct RecordFilter {
     std::optional<uint32_t> serial{};
+    std::string bench{};    // "" any
     std::string verdict{};  // "" any
     std::string since{};
     std::string until{};
@@ -38,6 +39,7 @@ struct RecordFilter {
 struct BoardSummary {
     int64_t id = 0;
     std::string started;
+    std::string bench;
     uint32_t serial = 0;
     std::string verdict;
     std::string host;
@@ -49,6 +51,7 @@ struct BoardSummary {
 struct YieldRow {
     std::string day;
     std::string vectorsFile;
+    std::string bench{};  // when grouped by bench
     int64_t passed = 0;
     int64_t failed = 0;
     int64_t ended = 0;
@@ -57,15 +60,30 @@ struct YieldRow {
 };
 
 struct ParetoRow {
+    std::string bench{};  // when grouped by bench
     std::string net;
     int64_t boards = 0;  // boards on which a fault named the net
     std::string kinds;   // "short 12, open-or-stuck 3"
 };
 
+// The chain of one bench.
+struct BenchChain {
+    std::string bench;
+    int64_t records = 0;
+    std::string head;  // its last record's hash
+};
+
 struct ChainCheck {
     int64_t records = 0;
-    std::string head;  // the last record's hash
+    std::vector<BenchChain> benches;    // by name
     std::vector<std::string> problems;  // each record changed or removed, one line each
+};
+
+// What copying records from one database into another did, for one bench.
+struct CopyCount {
+    std::string bench;
+    int64_t copied = 0;
+    int64_t present = 0;  // already in the target: not copied again
 };
 
 class CResultsDb final : public CBoardRecorder {
@@ -86,11 +104,11 @@ public:
     std::vector<BoardSummary> List(const RecordFilter& filter);
     // Whole records, oldest first, handed over one at a time (children included).
     void ForEachRecord(const RecordFilter& filter, const std::function<void(const BoardRecord&)>& each);
-    // Per day and vector file, oldest day first.
-    std::vector<YieldRow> Yield(const RecordFilter& filter);
-    // Nets named by the diagnosis, on most boards first.
-    std::vector<ParetoRow> Pareto(const RecordFilter& filter);
-    // Recomputes every record's hash and follows the chain.
+    // Per day and vector file (and bench), oldest day first.
+    std::vector<YieldRow> Yield(const RecordFilter& filter, bool byBench = false);
+    // Nets named by the diagnosis, on most boards first (per bench, benches by name).
+    std::vector<ParetoRow> Pareto(const RecordFilter& filter, bool byBench = false);
+    // Recomputes every record's hash and follows each bench's chain.
     ChainCheck Verify();
 
     CSqlConnection& Sql() { return *m_Sql; }
@@ -103,7 +121,14 @@ private:
 // its values appended to params; table ("b.") prefixes the columns.
 std::string WhereClause(const RecordFilter& filter, std::vector<SqlValue>& params, const std::string& table);
 
-// Opens the database at path for the station (ReadWrite: created and migrated when needed, its
-// structure checked) or for reading (its schema must be one this program knows). Throws
-// CSqlError with a message that names the file.
-std::unique_ptr<CResultsDb> OpenResultsDb(const std::string& path, bool readWrite, bool fast = false);
+// Opens the database target names (an SQLite file, or a PostgreSQL connection string) for the
+// station (readWrite: created and migrated when needed, an SQLite file's structure checked) or for
+// reading (it must hold results; an older schema is brought up to date first). fast: commits to
+// an SQLite file are not synced (for bulk loads). Throws CSqlError with a message that names the
+// database.
+std::unique_ptr<CResultsDb> OpenResultsDb(const std::string& target, bool readWrite, bool fast = false);
+
+// Copies the records of from (those filter selects) into to, each bench's records joining that
+// bench's chain there, except the tests already in to (the same content: recorded in both, or
+// copied before). from's chains must verify, else nothing is copied. Throws CSqlError.
+std::vector<CopyCount> CopyRecords(CResultsDb& from, CResultsDb& to, const RecordFilter& filter = {});

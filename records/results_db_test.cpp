@@ -1,6 +1,7 @@
-// The results database on SQLite: records read back as written, the chain names every record
-// changed or removed, a first-version database is migrated, files that are no results database are
-// refused untouched, and the production questions count right.
+// The results database on SQLite and on PostgreSQL: records read back as written, each bench's
+// chain names every record changed or removed, a first-version database is migrated, records are
+// copied into another database once, files that are no results database are refused untouched,
+// and the production questions count right.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 
 #include <filesystem>
 
+#include "postgres_test_support.h"
 #include "results_db.h"
 #include "sqlite_connection.h"
 #include "test_files.h"
@@ -23,7 +25,8 @@ BoardRecord Board(uint32_t serial, const std::string& day = "2024-05-01", const 
     BoardRecord r;
     r.started = day + "T10:00:00.000Z";
     r.ended = day + "T10:00:05.250Z";
-    r.host = "bench-1";
+    r.host = "pc-1";
+    r.bench = "bench-1";
     r.programVersion = "1.0";
     r.bsdlFile = "a3pe3000.bsd";
     r.bsdlDigest = std::string(64, 'a');
@@ -53,29 +56,62 @@ BoardRecord Board(uint32_t serial, const std::string& day = "2024-05-01", const 
     return r;
 }
 
-class ResultsDb : public testing::Test {
+enum class Backend { SQLite, PostgreSQL };
+
+void PrintTo(Backend backend, std::ostream* out)
+{
+    *out << (backend == Backend::SQLite ? "SQLite" : "PostgreSQL");
+}
+
+void Append(CResultsDb& db, BoardRecord r)
+{
+    std::string why;
+    ASSERT_TRUE(db.Append(r, why)) << why;
+}
+
+std::vector<BoardRecord> All(CResultsDb& db, const RecordFilter& filter = {})
+{
+    std::vector<BoardRecord> all;
+    db.ForEachRecord(filter, [&](const BoardRecord& r) { all.push_back(r); });
+    return all;
+}
+
+// Each test runs on both back ends: in a file of a temporary folder, and in a database of its own
+// on the test command's PostgreSQL server.
+class ResultsDb : public testing::TestWithParam<Backend> {
 protected:
-    std::string Path() const { return m_Dir.File("results.db"); }
-    std::unique_ptr<CResultsDb> Open(bool readWrite = true) { return OpenResultsDb(Path(), readWrite); }
-    void Append(CResultsDb& db, BoardRecord r)
+    void SetUp() override
     {
-        std::string why;
-        ASSERT_TRUE(db.Append(r, why)) << why;
+        if (GetParam() == Backend::PostgreSQL) {
+            m_Server = TestPostgresServer();
+            QBX_REQUIRE_SERVER(m_Server);
+        }
+        m_Target = NewTarget();
     }
-    std::vector<BoardRecord> All(CResultsDb& db, const RecordFilter& filter = {})
+    // A new, empty database of the back end under test.
+    std::string NewTarget()
     {
-        std::vector<BoardRecord> all;
-        db.ForEachRecord(filter, [&](const BoardRecord& r) { all.push_back(r); });
-        return all;
+        if (GetParam() == Backend::SQLite)
+            return m_Dir.File("results" + std::to_string(m_Databases.size() + m_Files++) + ".db");
+        return m_Databases.emplace_back(std::make_unique<CTestDatabase>(m_Server.conninfo))->Target();
     }
+    std::unique_ptr<CResultsDb> Open(bool readWrite = true) { return OpenResultsDb(m_Target, readWrite); }
+
     TempDir m_Dir;
+    TestServer m_Server;
+    std::vector<std::unique_ptr<CTestDatabase>> m_Databases;
+    size_t m_Files = 0;
+    std::string m_Target;
 };
 
 }  // namespace
 
-TEST_F(ResultsDb, RecordsReadBackAsWrittenAndChainFromTheFirst)
+TEST_P(ResultsDb, RecordsReadBackAsWrittenAndChainFromTheFirst)
 {
-    const std::vector<BoardRecord> written = {Board(7, "2024-05-01", kVerdictPass), Board(8), Board(9, "2024-05-02", kVerdictEnded)};
+    BoardRecord many = Board(10);  // more wrong cells than one statement inserts
+    many.errorLines.assign(450, many.errorLines[0]);
+    many.pinErrors.assign(450, many.pinErrors[0]);
+    const std::vector<BoardRecord> written = {Board(7, "2024-05-01", kVerdictPass), Board(8), Board(9, "2024-05-02", kVerdictEnded), many};
     {
         auto db = Open();
         for (const BoardRecord& r : written)
@@ -87,7 +123,7 @@ TEST_F(ResultsDb, RecordsReadBackAsWrittenAndChainFromTheFirst)
     std::string previous = kChainStart;
     for (size_t i = 0; i < read.size(); ++i) {
         BoardRecord expected = written[i];
-        expected.id = static_cast<int64_t>(i) + 1;
+        expected.id = expected.seq = static_cast<int64_t>(i) + 1;
         expected.prevHash = previous;
         expected.hash = RecordHash(expected);
         EXPECT_EQ(CanonicalText(read[i]), CanonicalText(expected));
@@ -95,36 +131,49 @@ TEST_F(ResultsDb, RecordsReadBackAsWrittenAndChainFromTheFirst)
         previous = expected.hash;
     }
     const ChainCheck check = db->Verify();
-    EXPECT_EQ(check.records, 3);
-    EXPECT_EQ(check.head, previous);
+    EXPECT_EQ(check.records, 4);
+    ASSERT_EQ(check.benches.size(), 1u);
+    EXPECT_EQ(check.benches[0].head, previous);
     EXPECT_EQ(check.problems, std::vector<std::string>{});
 }
 
-TEST_F(ResultsDb, VerifyNamesEveryRecordChangedOrRemoved)
+TEST_P(ResultsDb, VerifyNamesEveryRecordChangedOrRemovedBenchByBench)
 {
     struct Case {
         std::vector<std::string> tamper;
         std::vector<std::string> problems;
     };
-    const std::string changed3 = "record 3 (serial 3, tested 2024-05-01T10:00:00.000Z) was changed";
+    const std::string changed3 = "bench bench-1: record 3 (serial 3, tested 2024-05-01T10:00:00.000Z) was changed";
     const Case cases[] = {
         {{"UPDATE boards SET vin = 3.3 WHERE id = 3"}, {changed3}},
         {{"UPDATE boards SET verdict = 'PASS' WHERE id = 3"}, {changed3}},
         {{"UPDATE error_lines SET line = 'x' WHERE board_id = 3 AND seq = 1"}, {changed3}},
         {{"DELETE FROM fault_nets WHERE board_id = 3 AND seq = 1"}, {changed3}},
         {{"DELETE FROM pin_errors WHERE board_id = 3"}, {changed3}},
-        {{"DELETE FROM boards WHERE id IN (2, 3)"}, {"records 2 to 3 are missing (removed)"}},
-        {{"DELETE FROM boards WHERE id = 4"}, {"record 4 is missing (removed)"}},
+        {{"UPDATE boards SET bench = 'bench-2' WHERE id = 3"}, {"bench bench-1: record 3 is missing (removed)",
+                                                               "bench bench-2: records 1 to 2 are missing (removed)",
+                                                               "bench bench-2: record 3 (serial 3, tested 2024-05-01T10:00:00.000Z) was changed",
+                                                               "bench bench-2: record 3 was changed (the copy of its bench or fault kinds kept "
+                                                               "with its nets differs)",
+                                                               "bench bench-2: the chain head is missing (removed)"}},
+        {{"DELETE FROM boards WHERE id IN (2, 3)"}, {"bench bench-1: records 2 to 3 are missing (removed)"}},
+        {{"DELETE FROM boards WHERE id = 4"}, {"bench bench-1: record 4 is missing (removed)"}},
         // Removing the last record and moving the head back leaves a sound, shorter chain: only a
         // head noted elsewhere (qbx-results verify prints it) shows that.
-        {{"DELETE FROM boards WHERE id = 4", "UPDATE chain_head SET last_id = 3, last_hash = (SELECT hash FROM boards WHERE id = 3)"}, {}},
-        {{"DELETE FROM chain_head"}, {"the chain head is missing (removed)"}},
+        {{"DELETE FROM boards WHERE id = 4", "UPDATE bench_heads SET last_seq = 3, last_hash = (SELECT hash FROM boards WHERE id = 3) "
+                                                 "WHERE bench = 'bench-1'"},
+         {}},
+        {{"DELETE FROM bench_heads WHERE bench = 'bench-1'"}, {"bench bench-1: the chain head is missing (removed)"}},
     };
+    // Four records of bench-1 (ids 1 to 4), then two of another bench, whose chain stays whole.
     auto fourBoards = [&]() {
-        std::filesystem::remove(Path());
+        m_Target = NewTarget();
         auto db = Open();
-        for (uint32_t serial = 1; serial <= 4; ++serial)
-            Append(*db, Board(serial));
+        for (uint32_t serial = 1; serial <= 6; ++serial) {
+            BoardRecord r = Board(serial);
+            r.bench = serial <= 4 ? "bench-1" : "bench-0";
+            Append(*db, r);
+        }
         return db;
     };
     for (const Case& c : cases) {
@@ -140,33 +189,112 @@ TEST_F(ResultsDb, VerifyNamesEveryRecordChangedOrRemoved)
     BoardRecord two = All(*db, {.serial = 2u}).at(0);
     two.vin = 3.3;
     db->Sql().Execute("UPDATE boards SET vin = 3.3, hash = ? WHERE id = 2", {RecordHash(two)});
-    EXPECT_EQ(db->Verify().problems, std::vector<std::string>{"record 2 was changed (record 3 carries another hash for it)"});
+    EXPECT_EQ(db->Verify().problems, std::vector<std::string>{"bench bench-1: record 2 was changed (record 3 carries another hash for it)"});
 }
 
-TEST_F(ResultsDb, AFirstVersionDatabaseIsMigratedWithItsRecordsKept)
+// A record as the first program version wrote it, row by row: one chain for the whole database,
+// the hash over the record's id. previous is the chain's last hash, then this record's.
+void AppendFirstVersion(CSqlConnection& sql, BoardRecord r, std::string& previous)
 {
-    {
-        // Built by the first migration alone, as the first program version left it.
-        auto sqlite = std::make_unique<CSqliteConnection>(Path(), CSqliteConnection::Mode::ReadWrite);
-        sqlite->StartWriting();
-        auto first = std::make_unique<CResultsDb>(std::move(sqlite));
-        first->Migrate(1);
-        EXPECT_EQ(first->SchemaVersion(), 1);
-        Append(*first, Board(1));
+    r.format = kRecordFormatBeforeBenches;
+    r.prevHash = previous;
+    r.hash = previous = RecordHash(r);
+    sql.Execute("INSERT INTO boards (id, started, ended, test_day, host, program_version, bsdl_file, bsdl_digest, vectors_file, "
+                "vectors_digest, serial, operator_current, thermometer, adc_sensor1, adc_sensor2, vin, vmem, supply_current, "
+                "power_flags, temperature, idcodes, verdict, report_file, report_signature, prev_hash, hash) "
+                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                {r.seq, r.started, r.ended, r.Day(), r.host, r.programVersion, r.bsdlFile, r.bsdlDigest, r.vectorsFile,
+                 r.vectorsDigest, int64_t{r.serial}, *r.operatorCurrent, r.thermometer, r.adcSensor1, r.adcSensor2, *r.vin, *r.vmem,
+                 *r.supplyCurrent, int64_t{*r.powerFlags}, *r.temperature, std::string("3E74E1CF 2E74E1CF"), r.verdict, r.reportFile,
+                 r.reportSignature, r.prevHash, r.hash});
+    sql.Execute(r.seq == 1 ? "INSERT INTO chain_head (last_id, last_hash) VALUES (?, ?)" : "UPDATE chain_head SET last_id = ?, last_hash = ?",
+                {r.seq, r.hash});
+}
+
+TEST_P(ResultsDb, AFirstVersionDatabaseIsMigratedAndItsChainGoesOn)
+{
+    struct Case {
+        std::vector<std::string> hosts;
+        std::string bench;  // its records' bench after the migration
+    };
+    for (const Case& c : {Case{{"pc-1", "pc-1"}, "pc-1"}, Case{{"pc-1", "pc-2"}, "before-benches"}}) {
+        SCOPED_TRACE(c.bench);
+        m_Target = NewTarget();
+        std::string previous = kChainStart;
+        {
+            std::unique_ptr<CSqlConnection> sql = GetParam() == Backend::PostgreSQL
+                                                      ? OpenPostgres(m_Target)
+                                                      : std::make_unique<CSqliteConnection>(m_Target, CSqliteConnection::Mode::ReadWrite);
+            CResultsDb first(std::move(sql));
+            first.Migrate(1);
+            ASSERT_EQ(first.SchemaVersion(), 1);
+            for (size_t i = 0; i < c.hosts.size(); ++i) {
+                BoardRecord r = Board(static_cast<uint32_t>(i + 1), "2024-05-01", kVerdictPass);
+                r.host = c.hosts[i];
+                r.seq = static_cast<int64_t>(i + 1);
+                AppendFirstVersion(first.Sql(), r, previous);
+            }
+        }
+        auto db = Open();
+        EXPECT_EQ(db->SchemaVersion(), LatestSchemaVersion());
+        BoardRecord next = Board(3);
+        next.bench = c.bench;
+        Append(*db, next);
+        const std::vector<BoardRecord> all = All(*db);
+        ASSERT_EQ(all.size(), 3u);
+        EXPECT_EQ(std::make_tuple(all[0].bench, all[0].seq, all[0].format), std::make_tuple(c.bench, int64_t{1}, kRecordFormatBeforeBenches));
+        EXPECT_EQ(std::make_tuple(all[2].seq, all[2].prevHash), std::make_tuple(int64_t{3}, previous));
+        EXPECT_EQ(db->Verify().problems, std::vector<std::string>{});
     }
-    auto db = Open();
-    EXPECT_EQ(db->SchemaVersion(), LatestSchemaVersion());
-    Append(*db, Board(2));
-    EXPECT_EQ(All(*db).size(), 2u);
-    EXPECT_EQ(db->Verify().problems, std::vector<std::string>{});
-    bool indexed = false;
-    db->Sql().Query("SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = 'fault_nets_by_net'", {},
-                    [&](const SqlRow&) { indexed = true; });
-    EXPECT_TRUE(indexed);
 }
 
-TEST_F(ResultsDb, FilesThatAreNoResultsDatabaseAreRefusedUntouched)
+TEST_P(ResultsDb, CopyBringsEachBenchOverOnceAndItsChainStaysWhole)
 {
+    // A bench's own file: three tests of bench-a; the line's database already holds the first of
+    // them (recorded in both) and a test of bench-b.
+    auto bench = OpenResultsDb(m_Dir.File("bench-a.db"), true);
+    auto line = Open();
+    for (uint32_t serial : {10, 11, 12}) {
+        BoardRecord r = Board(serial, "2024-05-0" + std::to_string(serial - 9));
+        r.bench = "bench-a";
+        Append(*bench, r);
+        if (serial == 10)
+            Append(*line, r);
+    }
+    Append(*line, Board(20));
+    auto counts = [](const std::vector<CopyCount>& copied) {
+        std::string text;
+        for (const CopyCount& c : copied)
+            text += c.bench + ": " + std::to_string(c.copied) + " copied, " + std::to_string(c.present) + " there; ";
+        return text;
+    };
+    EXPECT_EQ(counts(CopyRecords(*bench, *line)), "bench-a: 2 copied, 1 there; ");
+    EXPECT_EQ(counts(CopyRecords(*bench, *line)), "bench-a: 0 copied, 3 there; ");
+
+    std::vector<std::tuple<std::string, int64_t, uint32_t>> records;
+    for (const BoardRecord& r : All(*line))
+        records.emplace_back(r.bench, r.seq, r.serial);
+    EXPECT_EQ(records, (std::vector<std::tuple<std::string, int64_t, uint32_t>>{
+                           {"bench-a", 1, 10}, {"bench-1", 1, 20}, {"bench-a", 2, 11}, {"bench-a", 3, 12}}));
+    EXPECT_EQ(line->Verify().problems, std::vector<std::string>{});
+
+    // A file whose chain does not verify is not copied from.
+    bench->Sql().Execute("UPDATE boards SET vin = 1.0 WHERE serial = 11");
+    BoardRecord more = Board(13);
+    more.bench = "bench-a";
+    Append(*bench, more);
+    try {
+        CopyRecords(*bench, *line);
+        ADD_FAILURE() << "copied";
+    } catch (const CSqlError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("bench-a.db: its chains do not verify (bench bench-a: record 2 (serial 11"));
+    }
+    EXPECT_EQ(All(*line).size(), 4u);
+}
+
+TEST(ResultsDbFile, FilesThatAreNoResultsDatabaseAreRefusedUntouched)
+{
+    TempDir m_Dir;
     struct Case {
         std::string name;
         std::function<void(const std::string&)> make;
@@ -219,7 +347,7 @@ TEST_F(ResultsDb, FilesThatAreNoResultsDatabaseAreRefusedUntouched)
     EXPECT_FALSE(FileExists(m_Dir.File("elsewhere.db")));
 }
 
-TEST_F(ResultsDb, ListsYieldAndParetoCountTheRightBoards)
+TEST_P(ResultsDb, ListsYieldAndParetoCountTheRightBoards)
 {
     auto db = Open();
     Append(*db, Board(1, "2024-05-01", kVerdictPass));
@@ -229,6 +357,7 @@ TEST_F(ResultsDb, ListsYieldAndParetoCountTheRightBoards)
     Append(*db, Board(4, "2024-05-02", kVerdictEnded));
     BoardRecord other = Board(5, "2024-05-02");
     other.vectorsFile = "other.vec";
+    other.bench = "bench-2";
     other.faults.pop_back();
     Append(*db, other);
 
@@ -257,4 +386,18 @@ TEST_F(ResultsDb, ListsYieldAndParetoCountTheRightBoards)
     EXPECT_EQ(pareto[2].net, "fpga 6 pin:Y4 (Y4)");
     EXPECT_EQ(pareto[2].boards, 1);
     EXPECT_EQ(db->Pareto({.since = "2024-05-02"}).size(), 2u);
+
+    std::vector<std::tuple<std::string, std::string, int64_t>> byBench;
+    for (const ParetoRow& row : db->Pareto({}, true))
+        byBench.emplace_back(row.bench, row.net, row.boards);
+    const std::string a = "fpga 2 pin:L2 (L2)", b = "fpga 5 pin:LNK247 (W30)";
+    EXPECT_EQ(byBench, (std::vector<std::tuple<std::string, std::string, int64_t>>{
+                           {"bench-1", a, 1}, {"bench-1", b, 1}, {"bench-1", "fpga 6 pin:Y4 (Y4)", 1}, {"bench-2", a, 1}, {"bench-2", b, 1}}));
+    const std::vector<YieldRow> yieldByBench = db->Yield({.since = "2024-05-02"}, true);
+    ASSERT_EQ(yieldByBench.size(), 2u);
+    EXPECT_EQ(std::make_tuple(yieldByBench[1].bench, yieldByBench[1].failed), std::make_tuple(std::string("bench-2"), int64_t{1}));
+    EXPECT_EQ(db->List({.bench = "bench-2"}).size(), 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, ResultsDb, testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         [](const testing::TestParamInfo<Backend>& info) { return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL"; });

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <variant>
@@ -39,6 +40,9 @@ public:
     virtual std::vector<std::string> Tables() = 0;
     // The database as messages name it.
     virtual std::string Name() const = 0;
+    // True once the connection to a server was lost: nothing more can be done through it. Never
+    // waits for the server.
+    virtual bool Broken() noexcept { return false; }
 };
 
 // A write transaction that rolls back unless committed.
@@ -62,6 +66,17 @@ private:
     CSqlConnection& m_Sql;
     bool m_Done = false;
 };
+
+// A PostgreSQL connection string (a "postgresql://" or "postgres://" URI, or libpq's
+// "keyword=value ..." form) rather than the path of an SQLite file.
+bool IsPostgresTarget(const std::string& target);
+
+// A PostgreSQL connection string as messages show it: a password in it replaced by "***".
+std::string PostgresDisplayName(const std::string& target);
+
+// Opens a PostgreSQL database (see postgres_connection.h). Throws CSqlError, also in a build
+// without PostgreSQL.
+std::unique_ptr<CSqlConnection> OpenPostgres(const std::string& target);
 
 // Typed reads of a row's values: NULL reads as 0 or "".
 int64_t SqlInt(const SqlValue& value);

@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libssl-dev libftdi1-dev libusb-1.0-0-dev nlohmann-json3-dev libsqlite3-dev libpng-dev
+  libssl-dev libftdi1-dev libusb-1.0-0-dev nlohmann-json3-dev libsqlite3-dev libpng-dev libpq-dev
+  postgresql
   "$@"
 )
 

@@ -44,6 +44,8 @@ CBoardRecords::~CBoardRecords()
 void CBoardRecords::Start(CTestStation& station, const std::string& bsdlPath, const std::string& vectorsPath)
 {
     m_Template.host = HostName();
+    const char* bench = std::getenv(kBenchVariable);
+    m_Template.bench = bench != nullptr && *bench != '\0' ? Printable(bench) : m_Template.host;
     m_Template.programVersion = QBX_VERSION;
     m_Template.bsdlFile = Printable(bsdlPath);
     m_Template.bsdlDigest = FileSha256(bsdlPath);
@@ -52,9 +54,12 @@ void CBoardRecords::Start(CTestStation& station, const std::string& bsdlPath, co
 
     const char* named = std::getenv(kResultsVariable);
     const std::string target = named != nullptr && *named != '\0' ? named : platform::JoinPath(station.m_OutputFolder, "results.db");
-    m_Recorder = OpenBoardRecorder(target, m_NotRecorded);
+    m_Recorder = OpenBoardRecorder(target, platform::JoinPath(station.m_OutputFolder, kFallbackFile), m_NotRecorded);
     if (m_Recorder) {
         std::printf("Results database %s\r\n", m_Recorder->Name().c_str());
+        // The line's server did not answer: the boards go to the fallback file meanwhile.
+        if (!m_NotRecorded.empty())
+            std::printf("Results database not reached: %s\r\n", Printable(m_NotRecorded).c_str());
     } else {
         std::printf("Results are not recorded: %s\r\n", m_NotRecorded.c_str());
         // A database that cannot be used is named at every board; a build without one says it once.
@@ -160,6 +165,8 @@ void CBoardRecords::EndBoard(const CTestStation& station, const char* verdict, b
     std::string why;
     if (m_Recorder && !m_Recorder->Append(r, why))
         std::printf("Results of board %u not recorded: %s\r\n", r.serial, Printable(why).c_str());
+    else if (m_Recorder && !why.empty())
+        std::printf("Results of board %u %s\r\n", r.serial, Printable(why).c_str());
     else if (!m_Recorder && m_SayEveryBoard)
         std::printf("Results are not recorded: %s\r\n", m_NotRecorded.c_str());
     std::fflush(stdout);

@@ -20,9 +20,13 @@ class CTestStation;
 
 class CBoardRecords {
 public:
-    // The environment variable that names the results database; unset or empty: results.db in
-    // the output folder.
+    // The environment variable that names the results database (an SQLite file, or a line's
+    // PostgreSQL server by its connection string); unset or empty: results.db in the output folder.
     static constexpr const char* kResultsVariable = "QBX_RESULTS";
+    // The environment variable that names the bench in every record; unset or empty: the host name.
+    static constexpr const char* kBenchVariable = "QBX_BENCH";
+    // In the output folder: where the boards are recorded while the line's server is unreachable.
+    static constexpr const char* kFallbackFile = "results-fallback.db";
 
     CBoardRecords() = default;
     ~CBoardRecords();

@@ -1,7 +1,8 @@
 // The built Test_QBX_FPGA recording boards, run against the board simulator as an operator runs it:
 // what a record holds, the diagnosis on the console, a station killed at many moments, databases
 // that cannot be used (not SQLite, a folder, a read-only or full disk), two stations on one
-// database, and a vector file whose codes do not form nets.
+// database, the stations of a line on one PostgreSQL server, a server that is down at start or
+// stops mid-run, and a vector file whose codes do not form nets.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <future>
 
+#include "postgres_test_support.h"
 #include "results_db.h"
 #include "sim_board.h"
 
@@ -57,8 +59,10 @@ ProcessResult Station(const std::string& boards, const std::string& output, cons
     std::filesystem::create_directories(output);
     options.args = {kBsdl, vectors, output};
     options.input = input;
-    options.env = {{"USBWIRE_DRIVER", SimulatorPath()}, {"QBXSIM_BOARD", boards}, {"QBXSIM_STATS", std::nullopt},
-                   {"QBXSIM_TRACE", std::nullopt}, {"QBX_RESULTS", results}};
+    // The caller's QBX_BENCH stays; the rest is the test's.
+    options.env.merge(std::map<std::string, std::optional<std::string>>{
+        {"USBWIRE_DRIVER", SimulatorPath()}, {"QBXSIM_BOARD", boards}, {"QBXSIM_STATS", std::nullopt}, {"QBXSIM_TRACE", std::nullopt},
+        {"QBX_RESULTS", results}, {"QBX_BENCH", std::nullopt}});
     return RunProcess(BuiltProgram("Test_QBX_FPGA"), options);
 }
 
@@ -110,6 +114,7 @@ TEST(StationRecords, EveryBoardIsRecordedWithWhatItShowedAndTheDiagnosisStaysOnT
     EXPECT_EQ(pass.temperature, 24.5);
     EXPECT_EQ(pass.idCodes, std::vector<uint32_t>(8, 0x3E74E1CF));
     EXPECT_EQ(pass.bsdlDigest.size(), 64u);
+    EXPECT_EQ(std::make_tuple(pass.bench, pass.seq), std::make_tuple(pass.host, int64_t{1})) << "the bench is the host unless named";
     EXPECT_THAT(pass.started, ::testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}Z"));
     EXPECT_LT(pass.started, pass.ended);
     EXPECT_EQ(pass.reportFile, output + "/QBX_11_" + pass.thermometer + ".txt");
@@ -293,6 +298,103 @@ TEST(StationRecords, TwoStationsRecordIntoOneDatabaseAndLoseNothing)
         serials.insert(r.serial);
     EXPECT_EQ(serials, (std::multiset<uint32_t>{100, 101, 102, 103, 200, 201, 202, 203}));
     EXPECT_EQ(OpenResultsDb(db, false)->Verify().problems, std::vector<std::string>{});
+}
+
+TEST(StationRecords, TheStationsOfALineRecordIntoOneServerAndTheReportCoversThemAll)
+{
+    const TestServer server = TestPostgresServer();
+    QBX_REQUIRE_SERVER(server);
+    const CTestDatabase line(server.conninfo);
+    TempDir dir;
+    const std::string boards = SequenceFile(dir, 2);  // pass, fail, pass, fail
+    std::vector<std::future<ProcessResult>> stations;
+    std::multiset<std::pair<std::string, uint32_t>> tested;
+    for (uint32_t bench = 1; bench <= 3; ++bench) {
+        for (uint32_t serial = 100 * bench; serial < 100 * bench + 4; ++serial)
+            tested.emplace("bench-" + std::to_string(bench), serial);
+        stations.push_back(std::async(std::launch::async, [&, bench] {
+            ProcessOptions options;
+            options.env["QBX_BENCH"] = "bench-" + std::to_string(bench);
+            return Station(boards, dir.File("out" + std::to_string(bench)), Input(100 * bench, 4), line.Uri(), options);
+        }));
+    }
+    for (auto& station : stations) {
+        const ProcessResult r = station.get();
+        EXPECT_EQ(r.status, 0);
+        EXPECT_THAT(r.out, HasSubstr("Results database " + line.Uri() + "\r\n"));
+        EXPECT_THAT(r.out, Not(HasSubstr("Results of board"))) << "every board recorded into the server";
+    }
+    std::multiset<std::pair<std::string, uint32_t>> recorded;
+    for (const BoardRecord& r : Records(line.Uri()))
+        recorded.emplace(r.bench, r.serial);
+    EXPECT_EQ(recorded, tested);
+    const ChainCheck check = OpenResultsDb(line.Target(), false)->Verify();
+    EXPECT_EQ(check.problems, std::vector<std::string>{});
+    EXPECT_EQ(check.benches.size(), 3u);
+
+    // The supervisor's page, from the same QBX_RESULTS, covers every bench.
+    ProcessOptions report;
+    report.args = {"report", dir.File("line.html")};
+    report.env = {{"QBX_RESULTS", line.Uri()}};
+    const ProcessResult page = RunProcess(BuiltProgram("qbx-results"), report);
+    ASSERT_EQ(page.status, 0) << page.err;
+    const std::string html = ReadFile(dir.File("line.html"));
+    EXPECT_THAT(html, HasSubstr("12 boards with a verdict: 6 passed, 6 failed"));
+    for (const char* bench : {"bench-1", "bench-2", "bench-3"})
+        EXPECT_THAT(html, HasSubstr(std::string("<tr><td>") + bench + "</td><td align=\"right\">2</td><td align=\"right\">2</td>"));
+}
+
+// The server stops after a run's first board, and is down when the next run starts and answers
+// again after its first board: each board goes to the server or to the fallback file and says
+// which, once; qbx-results copy then brings the fallback's boards over, once.
+TEST(StationRecords, AServerDownAtStartOrMidRunLosesNoBoardAndCopyBringsItsBoardsOver)
+{
+    CPrivatePostgres server;
+    QBX_REQUIRE_SERVER(server.Server());
+    const CTestDatabase line(server.Server().conninfo);
+    TempDir dir;
+    const std::string boards = SequenceFile(dir, 2), output = dir.File("out"), fallback = output + "/results-fallback.db";
+    auto afterFirstBoard = [](std::function<bool()> act) {
+        return [act, done = false](const std::string& out, double) mutable {
+            if (!done && out.find("| Test Board ") != std::string::npos) {
+                done = true;
+                EXPECT_TRUE(act());
+            }
+            return false;
+        };
+    };
+    ProcessOptions options;
+    options.env["QBX_BENCH"] = "bench-x";
+    options.killWhen = afterFirstBoard([&] { return server.Halt(); });
+    const ProcessResult first = Station(boards, output, Input(1, 4), line.Target(), options);
+    options.killWhen = afterFirstBoard([&] { return server.Resume(); });
+    const ProcessResult second = Station(boards, output, Input(11, 3), line.Target(), options);
+
+    const std::string out = first.out + second.out;
+    EXPECT_THAT(first.out, Not(HasSubstr("Results of board 1 ")));
+    EXPECT_THAT(first.out, HasSubstr("Results of board 4 recorded in " + fallback + ": " + line.Target() + ": "));
+    EXPECT_THAT(second.out, HasSubstr("Results database not reached: " + line.Target() + ": "));
+    EXPECT_THAT(second.out, HasSubstr("Results of board 11 recorded in " + fallback + ": "));
+    EXPECT_THAT(second.out, Not(HasSubstr("Results of board 13 "))) << "recording goes back to the server once it answers";
+    EXPECT_THAT(out, Not(HasSubstr("not recorded")));
+    for (uint32_t serial : {1, 2, 3, 4, 11, 12, 13})
+        EXPECT_LE(Count(out, "Results of board " + std::to_string(serial) + " "), 1u);
+    const size_t fellBack = Count(out, "recorded in " + fallback + ": ");
+    ASSERT_EQ(Records(fallback).size(), fellBack);
+    EXPECT_EQ(Records(line.Target()).size() + fellBack, 7u);
+
+    auto copy = [&]() {
+        ProcessOptions options;
+        options.args = {"copy", fallback, line.Uri()};
+        return RunProcess(BuiltProgram("qbx-results"), options);
+    };
+    EXPECT_THAT(copy().out, HasSubstr("bench bench-x: " + std::to_string(fellBack) + " copied, 0 already there\n"));
+    EXPECT_THAT(copy().out, HasSubstr("bench bench-x: 0 copied, " + std::to_string(fellBack) + " already there\n"));
+    std::multiset<uint32_t> serials;
+    for (const BoardRecord& r : Records(line.Target()))
+        serials.insert(r.serial);
+    EXPECT_EQ(serials, (std::multiset<uint32_t>{1, 2, 3, 4, 11, 12, 13}));
+    EXPECT_EQ(OpenResultsDb(line.Target(), false)->Verify().problems, std::vector<std::string>{});
 }
 
 TEST(StationRecords, AVectorFileWhoseCodesFormNoNetsIsNamedAndItsFailuresShownUnexplained)

@@ -15,16 +15,20 @@ using platform::Format;
 namespace {
 
 const char* const kUsage =
-    "usage: qbx-results [--db FILE] COMMAND\n"
-    "  list [--serial N] [--verdict PASS|FAIL|ENDED] [--since DAY] [--until DAY] [--limit N]\n"
+    "usage: qbx-results [--db DATABASE] COMMAND\n"
+    "  list [--serial N] [--verdict PASS|FAIL|ENDED] [--bench NAME] [--since DAY] [--until DAY] [--limit N]\n"
     "                           boards tested, newest first\n"
     "  show SERIAL              every test of a board, with its diagnosis\n"
-    "  yield [--since DAY] [--until DAY]      boards passed per day and vector file\n"
-    "  pareto [--since DAY] [--until DAY] [--limit N]   failing nets, most boards first\n"
+    "  yield [--by-bench] [--bench NAME] [--since DAY] [--until DAY]\n"
+    "                           boards passed per day and vector file (and bench)\n"
+    "  pareto [--by-bench] [--bench NAME] [--since DAY] [--until DAY] [--limit N]\n"
+    "                           failing nets, most boards first (per bench)\n"
     "  export --csv|--json [filters as for list]       every record\n"
-    "  verify                   checks that no record was changed or removed\n"
-    "  report FILE.html [--since DAY] [--until DAY]    yield and Pareto charts in one page\n"
-    "FILE: --db, else $QBX_RESULTS, else results.db. DAY: YYYY-MM-DD (UTC).\n";
+    "  verify                   checks that no record was changed or removed, bench by bench\n"
+    "  report FILE.html [--bench NAME] [--since DAY] [--until DAY]   yield and Pareto charts in one page\n"
+    "  copy FROM TO [--bench NAME]   copies the records of database FROM into TO, except those already there\n"
+    "DATABASE: --db, else $QBX_RESULTS, else results.db; an SQLite file or a PostgreSQL connection string\n"
+    "(postgresql://USER@HOST/DB, or host=HOST dbname=DB ...). DAY: YYYY-MM-DD (UTC).\n";
 
 bool IsDay(const std::string& text)
 {
@@ -49,6 +53,7 @@ struct Arguments {
     RecordFilter filter;
     std::vector<std::string> positional;
     std::string format;  // export: "csv" or "json"
+    bool byBench = false;
 };
 
 // Reads the options a command allows (a set of option names). "" when fine, else the message.
@@ -64,6 +69,10 @@ std::string Parse(const std::vector<std::string>& args, size_t from, const std::
             return "unknown option " + arg;
         if (arg == "--csv" || arg == "--json") {
             a.format = arg.substr(2);
+            continue;
+        }
+        if (arg == "--by-bench") {
+            a.byBench = true;
             continue;
         }
         if (i + 1 >= args.size())
@@ -82,6 +91,10 @@ std::string Parse(const std::vector<std::string>& args, size_t from, const std::
             if (!IsDay(value))
                 return arg + " needs a day as YYYY-MM-DD, not \"" + value + "\"";
             (arg == "--since" ? a.filter.since : a.filter.until) = value;
+        } else if (arg == "--bench") {
+            if (value.empty())
+                return "--bench needs a bench name";
+            a.filter.bench = value;
         } else if (arg == "--limit") {
             if (!ParseNumber(value, INT64_MAX, number) || number == 0)
                 return "--limit needs a number of at least 1, not \"" + value + "\"";
@@ -99,8 +112,8 @@ std::string Optional(const std::optional<double>& value, const char* format)
 void PrintRecord(FILE* out, const BoardRecord& r)
 {
     std::fprintf(out, "Test %lld of board %u: %s\n", static_cast<long long>(r.id), r.serial, r.verdict.c_str());
-    std::fprintf(out, "  tested   %s to %s on %s, program %s\n", r.started.c_str(), r.ended.c_str(), r.host.c_str(),
-                 r.programVersion.c_str());
+    std::fprintf(out, "  tested   %s to %s on bench %s (host %s), program %s\n", r.started.c_str(), r.ended.c_str(),
+                 r.bench.c_str(), r.host.c_str(), r.programVersion.c_str());
     std::fprintf(out, "  BSDL     %s (SHA-256 %s)\n", r.bsdlFile.c_str(), r.bsdlDigest.c_str());
     std::fprintf(out, "  vectors  %s (vectors=%s)\n", r.vectorsFile.c_str(), r.vectorsDigest.c_str());
     std::fprintf(out, "  current  %s A typed\n", Optional(r.operatorCurrent, "%.3f").c_str());
@@ -143,7 +156,8 @@ nlohmann::ordered_json RecordJson(const BoardRecord& r)
 {
     auto optional = [](const auto& value) { return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr); };
     nlohmann::ordered_json j = {
-        {"id", r.id}, {"started", r.started}, {"ended", r.ended}, {"host", r.host}, {"program_version", r.programVersion},
+        {"id", r.id}, {"started", r.started}, {"ended", r.ended}, {"bench", r.bench}, {"bench_seq", r.seq}, {"host", r.host},
+        {"program_version", r.programVersion},
         {"bsdl_file", r.bsdlFile}, {"bsdl_sha256", r.bsdlDigest}, {"vectors_file", r.vectorsFile}, {"vectors_digest", r.vectorsDigest},
         {"serial", r.serial}, {"operator_current", optional(r.operatorCurrent)}, {"thermometer", r.thermometer},
         {"adc_sensor1", r.adcSensor1}, {"adc_sensor2", r.adcSensor2}, {"vin", optional(r.vin)}, {"vmem", optional(r.vmem)},
@@ -173,7 +187,7 @@ int Export(CResultsDb& db, const Arguments& a, FILE* out)
         std::fputs(first ? "]\n" : "\n]\n", out);
         return 0;
     }
-    std::fputs("id,started,ended,host,program_version,bsdl_file,bsdl_sha256,vectors_file,vectors_digest,serial,"
+    std::fputs("id,started,ended,bench,bench_seq,host,program_version,bsdl_file,bsdl_sha256,vectors_file,vectors_digest,serial,"
                "operator_current,thermometer,adc_sensor1,adc_sensor2,vin,vmem,supply_current,power_flags,temperature,"
                "idcodes,verdict,errors,first_error,diagnosis,report_file,report_signature,hash\n",
                out);
@@ -184,7 +198,7 @@ int Export(CResultsDb& db, const Arguments& a, FILE* out)
         for (const FaultRecord& f : r.faults)
             diagnosis += (diagnosis.empty() ? "" : "; ") + f.description;
         const std::vector<std::string> fields = {
-            std::to_string(r.id), r.started, r.ended, r.host, r.programVersion, r.bsdlFile, r.bsdlDigest, r.vectorsFile,
+            std::to_string(r.id), r.started, r.ended, r.bench, std::to_string(r.seq), r.host, r.programVersion, r.bsdlFile, r.bsdlDigest, r.vectorsFile,
             r.vectorsDigest, std::to_string(r.serial), Optional(r.operatorCurrent, "%.17g"), r.thermometer, r.adcSensor1,
             r.adcSensor2, Optional(r.vin, "%.17g"), Optional(r.vmem, "%.17g"), Optional(r.supplyCurrent, "%.17g"),
             r.powerFlags ? std::to_string(*r.powerFlags) : "", Optional(r.temperature, "%.17g"), codes, r.verdict,
@@ -198,36 +212,71 @@ int Export(CResultsDb& db, const Arguments& a, FILE* out)
     return 0;
 }
 
-void PrintYield(const std::vector<YieldRow>& rows, FILE* out)
+void PrintYield(const std::vector<YieldRow>& rows, bool byBench, FILE* out)
 {
-    std::fprintf(out, "%-10s  %-32s %6s %6s %6s %8s\n", "DAY", "VECTOR FILE", "PASS", "FAIL", "ENDED", "YIELD");
+    auto line = [&](const YieldRow& row) {
+        std::fprintf(out, "%-10s  %-32s %s%6lld %6lld %6lld %7.1f%%\n", row.day.c_str(), row.vectorsFile.c_str(),
+                     byBench ? Format("%-16s ", row.bench.c_str()).c_str() : "", static_cast<long long>(row.passed),
+                     static_cast<long long>(row.failed), static_cast<long long>(row.ended), row.Percent());
+    };
+    std::fprintf(out, "%-10s  %-32s %s%6s %6s %6s %8s\n", "DAY", "VECTOR FILE", byBench ? "BENCH            " : "", "PASS", "FAIL",
+                 "ENDED", "YIELD");
     YieldRow total{"TOTAL", ""};
+    std::map<std::string, YieldRow> benches;
     for (const YieldRow& row : rows) {
-        std::fprintf(out, "%-10s  %-32s %6lld %6lld %6lld %7.1f%%\n", row.day.c_str(), row.vectorsFile.c_str(),
-                     static_cast<long long>(row.passed), static_cast<long long>(row.failed), static_cast<long long>(row.ended),
-                     row.Percent());
-        total.passed += row.passed;
-        total.failed += row.failed;
-        total.ended += row.ended;
+        line(row);
+        for (YieldRow* sum : {&total, &benches[row.bench]}) {
+            sum->passed += row.passed;
+            sum->failed += row.failed;
+            sum->ended += row.ended;
+        }
     }
-    std::fprintf(out, "%-10s  %-32s %6lld %6lld %6lld %7.1f%%\n", total.day.c_str(), "", static_cast<long long>(total.passed),
-                 static_cast<long long>(total.failed), static_cast<long long>(total.ended), total.Percent());
+    if (byBench)
+        for (auto& [bench, sum] : benches) {
+            sum.day = "TOTAL";
+            sum.bench = bench;
+            line(sum);
+        }
+    line(total);
 }
 
-void PrintPareto(const std::vector<ParetoRow>& rows, int64_t limit, FILE* out)
+void PrintPareto(const std::vector<ParetoRow>& rows, int64_t limit, bool byBench, FILE* out)
 {
-    int64_t sum = 0, running = 0;
+    std::map<std::string, int64_t> sums;
     for (const ParetoRow& row : rows)
-        sum += row.boards;
-    std::fprintf(out, "%4s %7s %7s %7s  %-34s %s\n", "RANK", "BOARDS", "SHARE", "CUMUL.", "NET (its driver pin)", "FAULTS");
-    for (size_t i = 0; i < rows.size() && (limit == 0 || static_cast<int64_t>(i) < limit); ++i) {
+        sums[row.bench] += row.boards;
+    std::fprintf(out, "%s%4s %7s %7s %7s  %-34s %s\n", byBench ? "BENCH            " : "", "RANK", "BOARDS", "SHARE", "CUMUL.",
+                 "NET (its driver pin)", "FAULTS");
+    int64_t running = 0, rank = 0;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (i == 0 || rows[i].bench != rows[i - 1].bench)
+            running = rank = 0;
+        if (limit > 0 && rank >= limit)
+            continue;
         running += rows[i].boards;
-        std::fprintf(out, "%4zu %7lld %6.1f%% %6.1f%%  %-34s %s\n", i + 1, static_cast<long long>(rows[i].boards),
-                     100.0 * static_cast<double>(rows[i].boards) / static_cast<double>(sum),
-                     100.0 * static_cast<double>(running) / static_cast<double>(sum), rows[i].net.c_str(), rows[i].kinds.c_str());
+        const double sum = static_cast<double>(sums[rows[i].bench]);
+        std::fprintf(out, "%s%4lld %7lld %6.1f%% %6.1f%%  %-34s %s\n", byBench ? Format("%-16s ", rows[i].bench.c_str()).c_str() : "",
+                     static_cast<long long>(++rank), static_cast<long long>(rows[i].boards),
+                     100.0 * static_cast<double>(rows[i].boards) / sum, 100.0 * static_cast<double>(running) / sum, rows[i].net.c_str(),
+                     rows[i].kinds.c_str());
     }
     if (rows.empty())
         std::fprintf(out, "no failing nets recorded\n");
+}
+
+// copy FROM TO: each bench's records, the tests already in TO left out.
+int Copy(const Arguments& a, FILE* out)
+{
+    auto from = OpenResultsDb(a.positional[0], false);
+    auto to = OpenResultsDb(a.positional[1], true);
+    int64_t copied = 0;
+    for (const CopyCount& count : CopyRecords(*from, *to, a.filter)) {
+        std::fprintf(out, "bench %s: %lld copied, %lld already there\n", count.bench.c_str(), static_cast<long long>(count.copied),
+                     static_cast<long long>(count.present));
+        copied += count.copied;
+    }
+    std::fprintf(out, "%lld records copied from %s into %s\n", static_cast<long long>(copied), from->Name().c_str(), to->Name().c_str());
+    return 0;
 }
 
 }  // namespace
@@ -245,7 +294,7 @@ int RunQbxResults(const std::vector<std::string>& args, FILE* out, FILE* err)
     std::string path = named != nullptr && *named != '\0' ? named : "results.db";
     if (at < args.size() && args[at] == "--db") {
         if (at + 1 >= args.size())
-            return usage("--db needs a file");
+            return usage("--db needs a database");
         path = args[at + 1];
         at += 2;
     }
@@ -257,13 +306,14 @@ int RunQbxResults(const std::vector<std::string>& args, FILE* out, FILE* err)
         return 0;
     }
     static const std::map<std::string, std::pair<std::string, size_t>> kCommands = {
-        {"list", {"--serial --verdict --since --until --limit ", 0}},
+        {"list", {"--serial --verdict --bench --since --until --limit ", 0}},
         {"show", {"", 1}},
-        {"yield", {"--since --until ", 0}},
-        {"pareto", {"--since --until --limit ", 0}},
-        {"export", {"--csv --json --serial --verdict --since --until --limit ", 0}},
+        {"yield", {"--by-bench --bench --since --until ", 0}},
+        {"pareto", {"--by-bench --bench --since --until --limit ", 0}},
+        {"export", {"--csv --json --serial --verdict --bench --since --until --limit ", 0}},
         {"verify", {"", 0}},
-        {"report", {"--since --until ", 1}},
+        {"report", {"--bench --since --until ", 1}},
+        {"copy", {"--bench ", 2}},
     };
     const auto known = kCommands.find(command);
     if (known == kCommands.end())
@@ -272,26 +322,33 @@ int RunQbxResults(const std::vector<std::string>& args, FILE* out, FILE* err)
     if (const std::string problem = Parse(args, at + 1, known->second.first, a); !problem.empty())
         return usage(command + ": " + problem);
     if (a.positional.size() != known->second.second)
-        return usage(command + (known->second.second ? ": needs one argument" : ": takes no argument"));
+        return usage(command + (known->second.second == 2 ? ": needs two databases, FROM and TO"
+                                : known->second.second ? ": needs one argument" : ": takes no argument"));
     if (command == "export" && a.format.empty())
         return usage("export: --csv or --json");
     uint64_t serial = 0;
     if (command == "show" && !ParseNumber(a.positional[0], UINT32_MAX, serial))
         return usage("show: a serial number (0 to 4294967295), not \"" + a.positional[0] + "\"");
 
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        std::fprintf(err, "qbx-results: no results database at %s\n", path.c_str());
-        return 1;
+    // An SQLite file is only read: one that is not there is not created.
+    for (const std::string& source : {command == "copy" ? a.positional[0] : path}) {
+        struct stat info {};
+        if (!IsPostgresTarget(source) && ::stat(source.c_str(), &info) != 0) {
+            std::fprintf(err, "qbx-results: no results database at %s\n", source.c_str());
+            return 1;
+        }
     }
     try {
+        if (command == "copy")
+            return Copy(a, out);
         auto db = OpenResultsDb(path, false);
         if (command == "list") {
             const std::vector<BoardSummary> boards = db->List(a.filter);
-            std::fprintf(out, "%6s  %-24s %10s  %-7s %6s  %s\n", "TEST", "STARTED (UTC)", "SERIAL", "VERDICT", "ERRORS", "FIRST PROBLEM");
+            std::fprintf(out, "%6s  %-24s %-16s %10s  %-7s %6s  %s\n", "TEST", "STARTED (UTC)", "BENCH", "SERIAL", "VERDICT", "ERRORS",
+                         "FIRST PROBLEM");
             for (const BoardSummary& b : boards)
-                std::fprintf(out, "%6lld  %-24s %10u  %-7s %6lld  %s\n", static_cast<long long>(b.id), b.started.c_str(), b.serial,
-                             b.verdict.c_str(), static_cast<long long>(b.errors), b.firstProblem.c_str());
+                std::fprintf(out, "%6lld  %-24s %-16s %10u  %-7s %6lld  %s\n", static_cast<long long>(b.id), b.started.c_str(),
+                             b.bench.c_str(), b.serial, b.verdict.c_str(), static_cast<long long>(b.errors), b.firstProblem.c_str());
             if (boards.empty())
                 std::fprintf(out, "no boards recorded\n");
         } else if (command == "show") {
@@ -305,9 +362,9 @@ int RunQbxResults(const std::vector<std::string>& args, FILE* out, FILE* err)
                 return 1;
             }
         } else if (command == "yield") {
-            PrintYield(db->Yield(a.filter), out);
+            PrintYield(db->Yield(a.filter, a.byBench), a.byBench, out);
         } else if (command == "pareto") {
-            PrintPareto(db->Pareto(a.filter), a.filter.limit, out);
+            PrintPareto(db->Pareto(a.filter, a.byBench), a.filter.limit, a.byBench, out);
         } else if (command == "export") {
             return Export(*db, a, out);
         } else if (command == "verify") {
@@ -318,9 +375,13 @@ int RunQbxResults(const std::vector<std::string>& args, FILE* out, FILE* err)
                 std::fprintf(out, "NOT INTACT: %lld records, %zu problems\n", static_cast<long long>(check.records), check.problems.size());
                 return 1;
             }
-            std::fprintf(out, "OK: %lld records, chain head %s\n", static_cast<long long>(check.records), check.head.c_str());
+            for (const BenchChain& chain : check.benches)
+                std::fprintf(out, "bench %s: %lld records, chain head %s\n", chain.bench.c_str(), static_cast<long long>(chain.records),
+                             chain.head.c_str());
+            std::fprintf(out, "OK: %lld records, %zu bench%s\n", static_cast<long long>(check.records), check.benches.size(),
+                         check.benches.size() == 1 ? "" : "es");
         } else {
-            const std::string html = ResultsReportHtml(path, db->Yield(a.filter), db->Pareto(a.filter), UtcNow());
+            const std::string html = ResultsReportHtml(db->Name(), db->Yield(a.filter, true), db->Pareto(a.filter), UtcNow());
             std::string why;
             if (!platform::WriteOutputFile(a.positional[0], html, &why)) {
                 std::fprintf(err, "qbx-results: cannot write %s: %s\n", a.positional[0].c_str(), why.c_str());

@@ -1,15 +1,17 @@
 // qbx-results: the production line's questions over the station's results database.
 //
-//   qbx-results [--db FILE] list [--serial N] [--verdict PASS|FAIL|ENDED] [--since DAY] [--until DAY] [--limit N]
-//   qbx-results [--db FILE] show SERIAL
-//   qbx-results [--db FILE] yield [--since DAY] [--until DAY]
-//   qbx-results [--db FILE] pareto [--since DAY] [--until DAY] [--limit N]
-//   qbx-results [--db FILE] export --csv|--json [filters as for list]
-//   qbx-results [--db FILE] verify
-//   qbx-results [--db FILE] report FILE.html [--since DAY] [--until DAY]
+//   qbx-results [--db DB] list [--serial N] [--verdict PASS|FAIL|ENDED] [--bench NAME] [--since DAY] [--until DAY] [--limit N]
+//   qbx-results [--db DB] show SERIAL
+//   qbx-results [--db DB] yield [--by-bench] [--bench NAME] [--since DAY] [--until DAY]
+//   qbx-results [--db DB] pareto [--by-bench] [--bench NAME] [--since DAY] [--until DAY] [--limit N]
+//   qbx-results [--db DB] export --csv|--json [filters as for list]
+//   qbx-results [--db DB] verify
+//   qbx-results [--db DB] report FILE.html [--bench NAME] [--since DAY] [--until DAY]
+//   qbx-results copy FROM TO [--bench NAME]
 //
-// The database is --db FILE, else the file QBX_RESULTS names, else results.db in the current
-// folder; it is only read. Days are YYYY-MM-DD (UTC).
+// The database is --db DB, else the one QBX_RESULTS names, else results.db in the current folder:
+// an SQLite file or a PostgreSQL connection string. It is only read (an older schema is brought up
+// to date first); copy writes into TO. Days are YYYY-MM-DD (UTC).
 #pragma once
 
 #include <cstdio>

@@ -19,7 +19,7 @@ using namespace qbxtest;
 namespace {
 
 // Three days: 2 of 4, 3 of 4 and 1 of 5 boards pass (13 boards, serial 100 + record id). Failing boards name net A five times, B
-// three times, C once; one failure is on no net.
+// three times, C once; one failure is on no net. The first two days were on bench-1, the third on bench-2.
 class ResultsTool : public testing::Test {
 protected:
     void SetUp() override
@@ -47,6 +47,7 @@ protected:
         r.ended = day + "T08:00:04.000Z";
         r.vectorsFile = "interconnect.vec";
         r.serial = serial;
+        r.bench = day < "2024-05-03" ? "bench-1" : "bench-2";
         r.verdict = verdict;
         if (r.verdict == kVerdictFail)
             r.errorLines = {"Vector 1 (abs=0) INTERCONNECT ERROR fpga 1 pin:X (A1) read=0 expected=1"};
@@ -116,7 +117,12 @@ TEST_F(ResultsTool, EachCommandAnswersFromTheRecords)
         {{"show", "108"}, 0, {"Test 8 of board 108: FAIL", "diagnosis:\n    net A: all receivers read 1\n    net B"}},
         {{"yield"}, 0, {"2024-05-02  interconnect.vec", "      3      1      0    75.0%", "TOTAL", "      6      7      0    46.2%"}},
         {{"pareto"}, 0, {"   1       5   55.6%   55.6%  net A", "   3       1   11.1%  100.0%  net C"}},
-        {{"verify"}, 0, {"OK: 13 records, chain head "}},
+        {{"verify"}, 0, {"bench bench-1: 8 records, chain head ", "\nOK: 13 records, 2 benches\n"}},
+        {{"yield", "--by-bench"}, 0, {"bench-2               1      4      0    20.0%\nTOTAL  ", "bench-1               5      3      0    62.5%"}},
+        {{"pareto", "--by-bench", "--limit", "1"}, 0, {"\nbench-1             1       3   60.0%   60.0%  net A ", "\nbench-2             1       2   50.0%"}},
+        {{"copy", m_Dir.File("results.db"), m_Dir.File("copy.db")}, 0, {"bench bench-2: 5 copied, 0 already there", "13 records copied"}},
+        {{"copy", m_Dir.File("results.db"), m_Dir.File("copy.db")}, 0, {"bench bench-1: 0 copied, 8 already there", "\n0 records copied"}},
+        {{"copy", m_Dir.File("results.db")}, 2, {"copy: needs two databases, FROM and TO"}},
         {{"export", "--csv", "--serial", "104"}, 0, {"id,started,", "\n4,2024-05-01T08:00:00.000Z,", ",FAIL,1,Vector 1 (abs=0)"}},
         {{"show", "99"}, 1, {"no test of board 99 recorded"}},
         {{"list", "--since", "May"}, 2, {"--since needs a day as YYYY-MM-DD"}},

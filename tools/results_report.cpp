@@ -135,13 +135,13 @@ std::string ParetoChart(const std::vector<ParetoRow>& rows, int64_t sum)
 std::string ResultsReportHtml(const std::string& title, const std::vector<YieldRow>& yield, const std::vector<ParetoRow>& pareto,
                               const std::string& generated)
 {
-    // The days across all vector files, in order.
-    std::map<std::string, YieldRow> byDay;
+    // The days across all vector files and benches, in order; each bench's boards.
+    std::map<std::string, YieldRow> byDay, byBench;
     YieldRow total{"", ""};
     for (const YieldRow& row : yield) {
         YieldRow& day = byDay[row.day];
         day.day = row.day;
-        for (YieldRow* sum : {&day, &total}) {
+        for (YieldRow* sum : {&day, &total, &byBench[row.bench]}) {
             sum->passed += row.passed;
             sum->failed += row.failed;
             sum->ended += row.ended;
@@ -161,15 +161,24 @@ std::string ResultsReportHtml(const std::string& title, const std::vector<YieldR
                    static_cast<long long>(total.passed + total.failed), static_cast<long long>(total.passed),
                    static_cast<long long>(total.failed), total.Percent(), static_cast<long long>(total.ended));
 
+    html += "<h2 style=\"font-size: 18px\">Benches</h2>\n<table id=\"benches\" style=\"border-collapse: collapse\" cellpadding=\"4\">"
+            "<tr><th align=\"left\">Bench</th><th>Passed</th><th>Failed</th><th>Ended</th><th>Yield</th></tr>\n";
+    for (const auto& [bench, row] : byBench)
+        html += Format("<tr><td>%s</td><td align=\"right\">%lld</td><td align=\"right\">%lld</td><td align=\"right\">%lld</td>"
+                       "<td align=\"right\">%.1f %%</td></tr>\n",
+                       Escape(bench).c_str(), static_cast<long long>(row.passed), static_cast<long long>(row.failed),
+                       static_cast<long long>(row.ended), row.Percent());
+    html += "</table>\n";
+
     html += "<h2 style=\"font-size: 18px\">Yield per day</h2>\n<p>Each bar: the boards that passed out of those with a verdict that "
             "day (UTC).</p>\n";
     html += days.empty() ? "<p>No boards recorded.</p>\n" : YieldChart(days);
     html += "<table style=\"border-collapse: collapse\" cellpadding=\"4\"><tr><th align=\"left\">Day</th><th align=\"left\">Vector "
-            "file</th><th>Passed</th><th>Failed</th><th>Ended</th><th>Yield</th></tr>\n";
+            "file</th><th align=\"left\">Bench</th><th>Passed</th><th>Failed</th><th>Ended</th><th>Yield</th></tr>\n";
     for (const YieldRow& row : yield)
-        html += Format("<tr><td>%s</td><td>%s</td><td align=\"right\">%lld</td><td align=\"right\">%lld</td><td align=\"right\">%lld</td>"
-                       "<td align=\"right\">%.1f %%</td></tr>\n",
-                       Escape(row.day).c_str(), Escape(row.vectorsFile).c_str(), static_cast<long long>(row.passed),
+        html += Format("<tr><td>%s</td><td>%s</td><td>%s</td><td align=\"right\">%lld</td><td align=\"right\">%lld</td>"
+                       "<td align=\"right\">%lld</td><td align=\"right\">%.1f %%</td></tr>\n",
+                       Escape(row.day).c_str(), Escape(row.vectorsFile).c_str(), Escape(row.bench).c_str(), static_cast<long long>(row.passed),
                        static_cast<long long>(row.failed), static_cast<long long>(row.ended), row.Percent());
     html += "</table>\n";
 
