@@ -6,8 +6,7 @@
 
 namespace qbxsim {
 
-Ds18s20::Ds18s20(uint64_t rom, bool absentAfterSearch, const Ds18s20Options& options)
-    : RomDevice(rom, absentAfterSearch), m_Options(options)
+Ds18s20::Ds18s20(uint64_t rom, const Ds18s20Options& options) : RomDevice(rom), m_Options(options)
 {
     OnPowerOn();
 }

@@ -28,7 +28,7 @@ public:
     static constexpr uint8_t kFamily = 0x10;
     static constexpr uint8_t kConvertT = 0x44, kReadScratchpad = 0xBE, kReadPowerSupply = 0xB4;
 
-    Ds18s20(uint64_t rom, bool absentAfterSearch, const Ds18s20Options& options);
+    Ds18s20(uint64_t rom, const Ds18s20Options& options);
 
     bool Reset() override;
     bool Slot(bool masterBit) override;

@@ -28,7 +28,7 @@ struct Thermometer : ::testing::Test {
 
     void Make(const Ds18s20Options& options)
     {
-        device = std::make_unique<Ds18s20>(MakeRom(0x10, 0x00080157A3B2, false), false, options);
+        device = std::make_unique<Ds18s20>(MakeRom(0x10, 0x00080157A3B2, false), options);
         bus.SetDevices({device.get()});
         bus.SetPowered(true);
     }
@@ -100,7 +100,7 @@ TEST_F(Thermometer, PowerSupplyAndUnpoweredBoard)
 TEST(Parasite, ConvertNeedsTheStrongPullup)
 {
     OneWireBus bus;
-    Ds18s20 device{MakeRom(0x10, 0x00080157A3B2, false), false, {24.5, false}};
+    Ds18s20 device{MakeRom(0x10, 0x00080157A3B2, false), {24.5, false}};
     bus.SetDevices({&device});
     bus.SetPowered(true);
     Ds2482 chip{{}, bus};

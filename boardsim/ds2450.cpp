@@ -13,8 +13,7 @@ constexpr unsigned kPageSize = 8;
 
 }  // namespace
 
-Ds2450::Ds2450(uint64_t rom, bool absentAfterSearch, const Ds2450Options& options)
-    : RomDevice(rom, absentAfterSearch), m_Options(options)
+Ds2450::Ds2450(uint64_t rom, const Ds2450Options& options) : RomDevice(rom), m_Options(options)
 {
     OnPowerOn();
 }

@@ -31,7 +31,7 @@ public:
     static constexpr uint8_t kOE = 0x80, kOC = 0x40;    // control byte (even addresses of page 1)
     static constexpr uint8_t kIR = 0x01, kPOR = 0x80;   // status byte (odd addresses of page 1)
 
-    Ds2450(uint64_t rom, bool absentAfterSearch, const Ds2450Options& options);
+    Ds2450(uint64_t rom, const Ds2450Options& options);
 
     bool JtagSwitchConducts() const override;
 

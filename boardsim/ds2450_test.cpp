@@ -23,7 +23,7 @@ Bytes Slice(const Bytes& bytes, size_t from, size_t to)
 struct Converter : ::testing::Test {
     OneWireBus bus;
     test::SlotMaster master{bus};
-    Ds2450 device{MakeRom(0x20, 0x0000000C1D2E, false), false, {{0.44, 3.30, 0.0, 1.80}, false, false}};
+    Ds2450 device{MakeRom(0x20, 0x0000000C1D2E, false), {{0.44, 3.30, 0.0, 1.80}, false, false}};
 
     Converter()
     {
@@ -111,7 +111,7 @@ TEST_F(Converter, Conversions)
     EXPECT_EQ(Convert(0x08, 0xFF), Complemented(Crc16(Bytes{0x3C, 0x08, 0xFF})));
     EXPECT_EQ(Results(), (Bytes{0, 0, 0, 0, 0, 0, 0x00, 0x5A})) << "only the selected channel D";
 
-    Ds2450 fine(MakeRom(0x20, 1, false), false, {{1.001, 1.001, 1.001, 1.001}, false, false});
+    Ds2450 fine(MakeRom(0x20, 1, false), {{1.001, 1.001, 1.001, 1.001}, false, false});
     bus.SetDevices({&fine});
     // A: 16 bits, B: 12 bits, C: 8 bits, D: 1 bit; all 5.12 V.
     WriteMemory(0x08, {0x00, 0x01, 0x0C, 0x01, 0x08, 0x01, 0x01, 0x01});
@@ -125,7 +125,7 @@ TEST_F(Converter, Conversions)
 // the board is powered. A bad_memory_crc converter sends its CRC-16 replies uncomplemented.
 TEST_F(Converter, JtagSwitchAndBadCrc)
 {
-    Ds2450 wired(MakeRom(0x20, 2, false), false, {{}, true, false});
+    Ds2450 wired(MakeRom(0x20, 2, false), {{}, true, false});
     bus.SetDevices({&device, &wired});
     auto setChannelA = [&](uint8_t control) { WriteMemory(0x08, {control}); };
     EXPECT_FALSE(bus.JtagSwitchOn());
@@ -142,7 +142,7 @@ TEST_F(Converter, JtagSwitchAndBadCrc)
     bus.SetPowered(true);
     EXPECT_FALSE(bus.JtagSwitchOn()) << "power-on: output off";
 
-    Ds2450 bad(MakeRom(0x20, 3, false), false, {{}, false, true});
+    Ds2450 bad(MakeRom(0x20, 3, false), {{}, false, true});
     bus.SetDevices({&bad});
     EXPECT_EQ(WriteMemory(0x08, {0x00}), (Bytes{0x90, 0x0E, 0x00})) << "6F F1 not complemented";
     EXPECT_EQ(Slice(Transfer({Ds2450::kReadMemory, 0x00, 0x00}, 10), 8, 10), (Bytes{0x23, 0xDA}));

@@ -201,7 +201,7 @@ TEST(Ds2482, SearchFindsEveryDeviceInOrder)
         std::vector<std::unique_ptr<Ds2450>> devices;
         std::vector<OneWireDevice*> pointers;
         for (uint64_t rom : roms) {
-            devices.push_back(std::make_unique<Ds2450>(rom, false, Ds2450Options{}));
+            devices.push_back(std::make_unique<Ds2450>(rom, Ds2450Options{}));
             pointers.push_back(devices.back().get());
         }
         OneWireBus wire;
