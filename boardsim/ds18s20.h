@@ -15,19 +15,20 @@ struct Ds18s20Options {
     uint8_t countPerC = 0x10;       // byte 7 of the scratchpad (hard-wired 0x10 in a sound part)
 };
 
-// Function commands: Convert T, Read/Write/Copy Scratchpad, Recall E2, Read Power Supply.
+// Function commands: Convert T, Read Scratchpad, Read Power Supply (what the station sends). Write
+// and Copy Scratchpad and Recall E2 are not modelled: like an unknown command they leave the part
+// silent until the next reset, and TH/TL keep their factory values.
 //
 // Conversions take no simulated time: a Convert T finishes at once and later read slots say
-// "done". A parasite-powered part needs the bridge's strong pull-up right after Convert T (and
-// Copy Scratchpad): when the next thing on the bus is a slot or a reset instead, it browns out and
-// comes back in its power-on state, so the scratchpad holds 85 °C again.
+// "done". A parasite-powered part needs the bridge's strong pull-up right after Convert T: when
+// the next thing on the bus is a slot or a reset instead, it browns out and comes back in its
+// power-on state, so the scratchpad holds 85 °C again.
 class Ds18s20 : public RomDevice {
 public:
     static constexpr uint8_t kFamily = 0x10;
-    static constexpr uint8_t kConvertT = 0x44, kReadScratchpad = 0xBE, kWriteScratchpad = 0x4E,
-                             kCopyScratchpad = 0x48, kRecallE2 = 0xB8, kReadPowerSupply = 0xB4;
+    static constexpr uint8_t kConvertT = 0x44, kReadScratchpad = 0xBE, kReadPowerSupply = 0xB4;
 
-    Ds18s20(uint64_t rom, bool absentAfterSearch, const Ds18s20Options& options);
+    Ds18s20(uint64_t rom, const Ds18s20Options& options);
 
     bool Reset() override;
     bool Slot(bool masterBit) override;
@@ -43,18 +44,12 @@ protected:
     void OnSent() override;
 
 private:
-    enum class Pending { None, Convert, Copy };   // a parasite operation waiting for power
-
     void Convert();
     void CheckPower();
 
     Ds18s20Options m_Options;
     std::array<uint8_t, 8> m_Pad{};     // bytes 0-7; byte 8 is computed
-    uint8_t m_EepromTh = 0x4B;          // 75 °C
-    uint8_t m_EepromTl = 0x46;          // 70 °C
-    uint8_t m_Command = 0;              // function command being served (0 = none yet)
-    int m_Written = 0;                  // bytes taken by Write Scratchpad
-    Pending m_Pending = Pending::None;
+    bool m_ConvertPending = false;      // a parasite Convert T waiting for the strong pull-up
 };
 
 }  // namespace qbxsim

@@ -28,7 +28,7 @@ struct Thermometer : ::testing::Test {
 
     void Make(const Ds18s20Options& options)
     {
-        device = std::make_unique<Ds18s20>(MakeRom(0x10, 0x00080157A3B2, false), false, options);
+        device = std::make_unique<Ds18s20>(MakeRom(0x10, 0x00080157A3B2, false), options);
         bus.SetDevices({device.get()});
         bus.SetPowered(true);
     }
@@ -76,7 +76,7 @@ TEST_F(Thermometer, PowerOnScratchpadAndConversions)
     }
 }
 
-TEST_F(Thermometer, PowerSupplyEepromAndUnpoweredBoard)
+TEST_F(Thermometer, PowerSupplyAndUnpoweredBoard)
 {
     Make({});
     EXPECT_EQ(Command({Ds18s20::kReadPowerSupply}, 2), (Pad{0xFF, 0xFF}));
@@ -85,64 +85,37 @@ TEST_F(Thermometer, PowerSupplyEepromAndUnpoweredBoard)
     EXPECT_EQ(master.Transfer({}, 1), Pad{0xFF}) << "after a reset it waits for a ROM command";
 
     Make({});
-    Command({Ds18s20::kWriteScratchpad, 0x1E, 0x05, 0x77});   // the extra byte is ignored
-    Pad pad = ReadScratchpad();
-    EXPECT_EQ(Pad(pad.begin() + 2, pad.begin() + 5), (Pad{0x1E, 0x05, 0xFF}));
-    EXPECT_EQ(Crc8(pad), 0);
-    Command({Ds18s20::kCopyScratchpad});
-    Command({Ds18s20::kWriteScratchpad, 0x00, 0x00});
-    EXPECT_EQ(Command({Ds18s20::kRecallE2}, 1), Pad{0xFF});
-    EXPECT_EQ(ReadScratchpad()[2], 0x1E);
+    EXPECT_EQ(Command({0x4E, 0x1E, 0x05}, 1), Pad{0xFF}) << "a command the model does not have: silent";
     Command({Ds18s20::kConvertT});
     bus.SetPowered(false);
     EXPECT_FALSE(master.Reset());
     master.Write({kSkipRom, Ds18s20::kReadScratchpad});
     EXPECT_EQ(master.Read(9), Pad(9, 0xFF)) << "an unpowered board is silent";
     bus.SetPowered(true);
-    pad = ReadScratchpad();
-    EXPECT_EQ(pad[0], 0xAA) << "85 degrees again after power-up";
-    EXPECT_EQ(Pad(pad.begin() + 2, pad.begin() + 4), (Pad{0x1E, 0x05})) << "the EEPROM survives";
+    EXPECT_EQ(ReadScratchpad()[0], 0xAA) << "85 degrees again after power-up";
 }
 
-// A parasite-powered part needs the bridge's strong pull-up right after Convert T and Copy
-// Scratchpad; without it, it browns out and comes back in its power-on state.
-TEST(Parasite, ConvertAndCopyNeedTheStrongPullup)
+// A parasite-powered part needs the bridge's strong pull-up right after Convert T; without it, it
+// browns out and comes back in its power-on state.
+TEST(Parasite, ConvertNeedsTheStrongPullup)
 {
     OneWireBus bus;
-    Ds18s20 device{MakeRom(0x10, 0x00080157A3B2, false), false, {24.5, false}};
+    Ds18s20 device{MakeRom(0x10, 0x00080157A3B2, false), {24.5, false}};
     bus.SetDevices({&device});
     bus.SetPowered(true);
     Ds2482 chip{{}, bus};
     test::BridgeHost host{chip};
-    auto send = [&](std::vector<uint8_t> bytes, bool pullupForLast = false) {
-        ASSERT_TRUE(host.OneWireReset());
-        for (size_t i = 0; i < bytes.size(); ++i) {
-            if (pullupForLast && i + 1 == bytes.size())
-                host.WriteConfig(Ds2482::kSPU);
-            ASSERT_TRUE(host.WriteByte(bytes[i]));
-        }
-    };
-    auto temperatureLsb = [&] {
-        send({kSkipRom, Ds18s20::kReadScratchpad});
+    auto convertThenRead = [&](bool pullup) {
+        EXPECT_TRUE(host.OneWireReset() && host.WriteByte(kSkipRom));
+        if (pullup)
+            host.WriteConfig(Ds2482::kSPU);
+        EXPECT_TRUE(host.WriteByte(Ds18s20::kConvertT));
+        EXPECT_TRUE(host.OneWireReset() && host.WriteByte(kSkipRom) && host.WriteByte(Ds18s20::kReadScratchpad));
         return host.ReadByte();
     };
-    send({kSkipRom, Ds18s20::kConvertT});
-    EXPECT_EQ(temperatureLsb(), 0xAA);
-    send({kSkipRom, Ds18s20::kConvertT}, true);
-    EXPECT_EQ(temperatureLsb(), 0x31);
-    send({kSkipRom, Ds18s20::kConvertT});
-    EXPECT_EQ(temperatureLsb(), 0xAA) << "a brown-out loses the good reading too";
-
-    send({kSkipRom, Ds18s20::kWriteScratchpad, 0x11, 0x22});
-    send({kSkipRom, Ds18s20::kCopyScratchpad});
-    ASSERT_TRUE(host.OneWireReset());
-    EXPECT_EQ(device.Scratchpad()[2], 0x4B) << "browned out: the EEPROM keeps its values";
-    send({kSkipRom, Ds18s20::kWriteScratchpad, 0x11, 0x22});
-    send({kSkipRom, Ds18s20::kCopyScratchpad}, true);
-    bus.SetPowered(false);
-    bus.SetPowered(true);
-    EXPECT_EQ(device.Scratchpad()[2], 0x11);
-    EXPECT_EQ(device.Scratchpad()[3], 0x22);
+    EXPECT_EQ(convertThenRead(false), 0xAA);
+    EXPECT_EQ(convertThenRead(true), 0x31);
+    EXPECT_EQ(convertThenRead(false), 0xAA) << "a brown-out loses the good reading too";
 }
 
 }  // namespace

@@ -8,27 +8,23 @@ namespace qbxsim {
 
 namespace {
 
-constexpr unsigned kMemorySize = 32;
+constexpr unsigned kMemorySize = 16;
 constexpr unsigned kPageSize = 8;
 
 }  // namespace
 
-Ds2450::Ds2450(uint64_t rom, bool absentAfterSearch, const Ds2450Options& options)
-    : RomDevice(rom, absentAfterSearch), m_Options(options)
+Ds2450::Ds2450(uint64_t rom, const Ds2450Options& options) : RomDevice(rom), m_Options(options)
 {
     OnPowerOn();
 }
 
-// Power-on: results 0; each channel 8 bits, output off, 2.56 V range, alarm enables and POR set;
-// thresholds 0x00 (low) and 0xFF (high); calibration page 0.
+// Power-on: results 0; each channel 8 bits, output off, 2.56 V range, alarm enables and POR set.
 void Ds2450::OnPowerOn()
 {
     m_Memory.fill(0);
     for (unsigned ch = 0; ch < 4; ++ch) {
         m_Memory[0x08 + 2 * ch] = 0x08;
         m_Memory[0x09 + 2 * ch] = 0x8C;
-        m_Memory[0x10 + 2 * ch] = 0x00;
-        m_Memory[0x11 + 2 * ch] = 0xFF;
     }
     m_Command = 0;
     m_Args.clear();
@@ -59,22 +55,17 @@ uint16_t Ds2450::ConversionResult(int ch) const
 // Writes one byte as the chip keeps it; returns what it reads back.
 uint8_t Ds2450::Store(unsigned address, uint8_t value)
 {
-    if (address >= 0x08 && address < 0x10)
+    if (address >= 0x08)
         value &= (address & 1) ? 0xBD : 0xCF;   // bits that always read 0
-    if (address < 0x18 || address == 0x1C)
-        m_Memory[address] = value;
-    return m_Memory[address];
+    m_Memory[address] = value;
+    return value;
 }
 
-void Ds2450::RunConversion(uint8_t select, uint8_t readout)
+void Ds2450::RunConversion(uint8_t select)
 {
     for (int ch = 0; ch < 4; ++ch) {
         if (!(select & (1 << ch)))
             continue;
-        const unsigned preset = (readout >> (2 * ch)) & 0x03;
-        if (preset == 1 || preset == 2) {   // preset to 0s / 1s before converting
-            m_Memory[2 * ch] = m_Memory[2 * ch + 1] = preset == 1 ? 0x00 : 0xFF;
-        }
         const uint16_t result = ConversionResult(ch);
         m_Memory[2 * ch] = static_cast<uint8_t>(result & 0xFF);
         m_Memory[2 * ch + 1] = static_cast<uint8_t>(result >> 8);
@@ -91,9 +82,9 @@ std::vector<uint8_t> Ds2450::WithCrc(std::vector<uint8_t> data, uint16_t crc) co
     return data;
 }
 
-// Read Memory: from the address to the end of its page, then whole pages, each followed by its
-// CRC-16 (the first one also covers the command and the address).
-void Ds2450::SendPage(bool first)
+// Read Memory: from the address to the end of its page, then the CRC-16 over the command, the
+// address and the data.
+void Ds2450::SendPage()
 {
     if (m_Address >= kMemorySize) {
         Hold(true);
@@ -101,8 +92,7 @@ void Ds2450::SendPage(bool first)
     }
     const unsigned end = (m_Address / kPageSize + 1) * kPageSize;
     std::vector<uint8_t> data(m_Memory.begin() + m_Address, m_Memory.begin() + end);
-    const uint16_t crc = Crc16(data, first ? m_Crc : 0);
-    m_Address = end;
+    const uint16_t crc = Crc16(data, m_Crc);
     Send(WithCrc(std::move(data), crc));
 }
 
@@ -129,7 +119,7 @@ void Ds2450::OnByte(uint8_t byte)
         m_Address = m_Args[0] | (m_Args[1] << 8);
         switch (m_Command) {
         case kReadMemory:
-            SendPage(true);
+            SendPage();
             break;
         case kWriteMemory:
             m_FirstWrite = true;
@@ -156,9 +146,6 @@ void Ds2450::OnByte(uint8_t byte)
 void Ds2450::OnSent()
 {
     switch (m_Command) {
-    case kReadMemory:
-        SendPage(false);
-        break;
     case kWriteMemory:
         if (++m_Address >= kMemorySize)
             Hold(true);
@@ -166,7 +153,7 @@ void Ds2450::OnSent()
             Listen();
         break;
     case kConvert:
-        RunConversion(m_Args[0], m_Args[1]);
+        RunConversion(m_Args[0]);
         Hold(true);   // read slots: conversion done
         break;
     default:

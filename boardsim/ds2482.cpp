@@ -5,25 +5,21 @@ namespace qbxsim {
 namespace {
 
 // Command codes of the DS2482-100.
-constexpr uint8_t kDeviceReset = 0xF0;
 constexpr uint8_t kSetReadPointer = 0xE1;
 constexpr uint8_t kWriteConfig = 0xD2;
 constexpr uint8_t kOneWireReset = 0xB4;
-constexpr uint8_t kSingleBit = 0x87;
 constexpr uint8_t kWriteByte = 0xA5;
 constexpr uint8_t kReadByte = 0x96;
 constexpr uint8_t kTriplet = 0x78;
 
 bool TakesParameter(uint8_t code)
 {
-    return code == kSetReadPointer || code == kWriteConfig || code == kSingleBit ||
-           code == kWriteByte || code == kTriplet;
+    return code == kSetReadPointer || code == kWriteConfig || code == kWriteByte || code == kTriplet;
 }
 
 bool IsOneWireCommand(uint8_t code)
 {
-    return code == kOneWireReset || code == kSingleBit || code == kWriteByte || code == kReadByte ||
-           code == kTriplet;
+    return code == kOneWireReset || code == kWriteByte || code == kReadByte || code == kTriplet;
 }
 
 }  // namespace
@@ -32,19 +28,6 @@ Ds2482::Ds2482(const Ds2482Config& config, OneWireBus& bus) : m_Cfg(config), m_B
 {
     if (m_Cfg.busyReads < 0)
         m_Cfg.busyReads = 0;
-    DeviceReset();   // power-on state
-}
-
-// Power-on and Device Reset: RST set, the line idle (LL), everything else cleared.
-void Ds2482::DeviceReset()
-{
-    SetPullup(false);
-    m_Status = kRST | kLL;
-    m_Config = 0;
-    m_Data = 0;
-    m_Pointer = kStatusReg;
-    m_BusyLeft = 0;
-    m_StuckBusy = false;
 }
 
 void Ds2482::Start()
@@ -73,11 +56,6 @@ bool Ds2482::Write(uint8_t data)
         return false;
     switch (m_Expect) {
     case Expect::Command:
-        if (data == kDeviceReset) {
-            DeviceReset();
-            m_Expect = Expect::Done;
-            return true;
-        }
         if (data != kSetReadPointer && !IsOneWireCommand(data) && data != kWriteConfig) {
             m_Expect = Expect::Done;   // unknown code (0xC3 Channel Select is a -800 command)
             return false;
@@ -173,15 +151,6 @@ bool Ds2482::ExecuteWithParameter(uint8_t code, uint8_t p)
             SetPullup(false);
         return true;
     }
-    case kSingleBit: {
-        BeginOneWire();
-        const bool level = m_Bus.Slot((p & 0x80) != 0);
-        uint8_t status = static_cast<uint8_t>(m_Status & ~kSBR);
-        if (level)
-            status |= kSBR;
-        FinishOneWire(status, true);
-        return true;
-    }
     case kWriteByte:
         BeginOneWire();
         for (int i = 0; i < 8; ++i)
@@ -226,7 +195,7 @@ void Ds2482::BeginOneWire()
 
 void Ds2482::FinishOneWire(uint8_t status, bool armPullup)
 {
-    // SPU set before a Write Byte or Single Bit: the pull-up starts after its last slot.
+    // SPU set before a Write Byte: the pull-up starts after its last slot.
     if (armPullup && (m_Config & kSPU))
         SetPullup(true);
     m_PendingStatus = status;

@@ -15,7 +15,11 @@ struct Ds2482Config { int busyReads = 1; bool stuckBusy = false; };   // the boa
 // A 1-Wire command runs on the bus at once; the chip then reports 1WB for `busyReads` status reads
 // (forever when `stuckBusy`), and its results (status bits, read-data register) become visible with
 // the first status read that shows 1WB clear. While 1WB is set, 1-Wire commands and Write
-// Configuration are not acknowledged and are ignored; Set Read Pointer and Device Reset are taken.
+// Configuration are not acknowledged and are ignored; Set Read Pointer is taken.
+//
+// Modelled: the commands the station sends (1-Wire Reset, Write Byte, Read Byte, Triplet, Write
+// Configuration, Set Read Pointer). Device Reset and 1-Wire Single Bit are not: like a code the
+// chip does not know, they are not acknowledged.
 class Ds2482 : public I2cSlave {
 public:
     static constexpr uint8_t kAddress = 0x18;
@@ -46,7 +50,6 @@ public:
 private:
     enum class Expect { Nothing, Command, Parameter, Done };
 
-    void DeviceReset();
     bool Busy() const { return m_StuckBusy || m_BusyLeft > 0; }
     bool ExecuteCommand(uint8_t code);                  // a command without parameter
     bool ExecuteWithParameter(uint8_t code, uint8_t p); // false = parameter refused
@@ -56,7 +59,7 @@ private:
 
     Ds2482Config m_Cfg;
     OneWireBus& m_Bus;
-    uint8_t m_Status = 0;       // visible status, without 1WB
+    uint8_t m_Status = kRST | kLL;  // visible status, without 1WB (power-on: RST, the line idle)
     uint8_t m_Config = 0;       // low nibble only
     uint8_t m_Data = 0;         // read-data register
     uint8_t m_Pointer = kStatusReg;

@@ -15,9 +15,9 @@ namespace {
 using namespace qbxsim;
 
 struct Board {
-    Ds18s20 thermometer{MakeRom(0x10, 0x00080157A3B2, false), false, {}};
-    Ds2450 adc1{MakeRom(0x20, 0x0000000C1D2E, false), false, {}};
-    Ds2450 adc2{MakeRom(0x20, 0x0000000C1D2F, false), false, {}};
+    Ds18s20 thermometer{MakeRom(0x10, 0x00080157A3B2, false), {}};
+    Ds2450 adc1{MakeRom(0x20, 0x0000000C1D2E, false), {}};
+    Ds2450 adc2{MakeRom(0x20, 0x0000000C1D2F, false), {}};
     OneWireBus bus;
     Ds2482 bridge{{}, bus};
 

@@ -30,22 +30,12 @@ public:
     // left on clock k.
     uint32_t ShiftBits(unsigned n, uint32_t in)
     {
-        if (n > m_Length)
+        if (m_Head + n > m_Length)  // a group that wraps round the ring: bit by bit
             return ShiftEachBit(n, in);
-        uint32_t out;
-        size_t h = m_Head;
-        if (h + n <= m_Length) {
-            out = Exchange(h, n, in);
-            h += n;
-            if (h == m_Length)
-                h = 0;
-        } else {
-            unsigned first = static_cast<unsigned>(m_Length - h);
-            out = Exchange(h, first, in);
-            out |= Exchange(0, n - first, in >> first) << first;
-            h = n - first;
-        }
-        m_Head = h;
+        const uint32_t out = Exchange(m_Head, n, in);
+        m_Head += n;
+        if (m_Head == m_Length)
+            m_Head = 0;
         return out;
     }
     bool Cell(size_t cell) const { return Bit(Position(cell)); }

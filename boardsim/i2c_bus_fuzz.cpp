@@ -33,8 +33,8 @@ bool WriteByte(I2cBus& i2c, uint8_t b)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    Ds18s20 thermometer(MakeRom(0x10, 1, false), size % 2 == 0, {20.0, size % 3 == 0});
-    Ds2450 adc(MakeRom(0x20, 2, false), false, {{1.0, 2.0, 3.0, 4.0}, true, false});
+    Ds18s20 thermometer(MakeRom(0x10, 1, false), {20.0, size % 3 == 0});
+    Ds2450 adc(MakeRom(0x20, 2, false), {{1.0, 2.0, 3.0, 4.0}, true, false});
     OneWireBus bus;
     bus.SetDevices({&thermometer, &adc});
     bus.SetPowered(true);

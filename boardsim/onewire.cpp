@@ -152,7 +152,6 @@ std::unique_ptr<OneWireDevice> ParseOneWireDevice(const nlohmann::json& entry, s
     }
 
     bool badCrc = false;
-    bool absentAfterSearch = false;
     Ds18s20Options thermo;
     Ds2450Options adc;
     for (const auto& [key, value] : entry.items()) {
@@ -162,8 +161,6 @@ std::unique_ptr<OneWireDevice> ParseOneWireDevice(const nlohmann::json& entry, s
             continue;
         } else if (key == "bad_crc") {
             ok = GetBool(value, &badCrc);
-        } else if (key == "absent_after_search") {
-            ok = GetBool(value, &absentAfterSearch);
         } else if (thermometer && key == "celsius") {
             expected = "a number from -55 to 125";
             ok = GetNumber(value, &thermo.celsius) && thermo.celsius >= -55.0 &&
@@ -198,10 +195,8 @@ std::unique_ptr<OneWireDevice> ParseOneWireDevice(const nlohmann::json& entry, s
     }
 
     if (thermometer)
-        return std::make_unique<Ds18s20>(MakeRom(Ds18s20::kFamily, serial, badCrc),
-                                         absentAfterSearch, thermo);
-    return std::make_unique<Ds2450>(MakeRom(Ds2450::kFamily, serial, badCrc), absentAfterSearch,
-                                    adc);
+        return std::make_unique<Ds18s20>(MakeRom(Ds18s20::kFamily, serial, badCrc), thermo);
+    return std::make_unique<Ds2450>(MakeRom(Ds2450::kFamily, serial, badCrc), adc);
 }
 
 }  // namespace qbxsim

@@ -18,14 +18,8 @@ uint64_t MakeRom(uint8_t family, uint64_t serial, bool badCrc)
     return rom;
 }
 
-RomDevice::RomDevice(uint64_t rom, bool absentAfterSearch)
-    : m_Rom(rom), m_AbsentAfterSearch(absentAfterSearch)
-{
-}
-
 void RomDevice::PowerOn()
 {
-    m_Gone = false;
     Restart();
 }
 
@@ -37,8 +31,6 @@ void RomDevice::Restart()
 
 bool RomDevice::Reset()
 {
-    if (m_Gone)
-        return false;
     m_State = RomState::Command;
     m_Index = 0;
     m_Byte = 0;
@@ -47,8 +39,6 @@ bool RomDevice::Reset()
 
 bool RomDevice::Slot(bool masterBit)
 {
-    if (m_Gone)
-        return true;
     switch (m_State) {
     case RomState::Idle:
         return true;
@@ -61,7 +51,6 @@ bool RomDevice::Slot(bool masterBit)
             switch (m_Byte) {
             case kSearchRom: m_State = RomState::Search; break;
             case kMatchRom: m_State = RomState::Match; break;
-            case kReadRom: m_State = RomState::ReadRom; break;
             case kSkipRom: Select(); break;
             default: m_State = RomState::Idle; break;   // not a command this device knows
             }
@@ -81,10 +70,7 @@ bool RomDevice::Slot(bool masterBit)
         if (masterBit != bit) {
             m_State = RomState::Idle;   // another branch was taken: out until the next reset
         } else if (++m_Index == 64) {
-            if (m_AbsentAfterSearch)
-                m_Gone = true;
-            else
-                Select();
+            Select();
         }
         return true;
     }
@@ -94,12 +80,6 @@ bool RomDevice::Slot(bool masterBit)
         else if (++m_Index == 64)
             Select();
         return true;
-    case RomState::ReadRom: {
-        const bool bit = RomBit(m_Index);
-        if (++m_Index == 64)
-            Select();
-        return bit;
-    }
     case RomState::Function:
         return FunctionSlot(masterBit);
     }

@@ -1,5 +1,7 @@
-// The ROM layer every 1-Wire slave model shares: presence, Search/Match/Skip/Read ROM, and the
-// bit-level plumbing of the selected device's function commands.
+// The ROM layer every 1-Wire slave model shares: presence, Search/Match/Skip ROM, and the
+// bit-level plumbing of the selected device's function commands. Read ROM, which the station never
+// sends, is not modelled: like an unknown ROM command it leaves the device silent until the next
+// reset.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +16,6 @@ namespace qbxsim {
 inline constexpr uint8_t kSearchRom = 0xF0;
 inline constexpr uint8_t kMatchRom = 0x55;
 inline constexpr uint8_t kSkipRom = 0xCC;
-inline constexpr uint8_t kReadRom = 0x33;
 
 // Builds the 64-bit ROM: family code in byte 0, the 48-bit serial in bytes 1-6 (least significant
 // byte first), the CRC-8 of bytes 0-6 in byte 7 (inverted when badCrc is set).
@@ -22,9 +23,7 @@ uint64_t MakeRom(uint8_t family, uint64_t serial, bool badCrc);
 
 class RomDevice : public OneWireDevice {
 public:
-    // absentAfterSearch: once a Search ROM pass has ended on this device, it answers nothing
-    // (no presence, no slots) until the board is powered again.
-    RomDevice(uint64_t rom, bool absentAfterSearch);
+    explicit RomDevice(uint64_t rom) : m_Rom(rom) {}
 
     uint64_t Rom() const override { return m_Rom; }
     void PowerOn() override;
@@ -47,7 +46,7 @@ protected:
     void Restart();
 
 private:
-    enum class RomState { Idle, Command, Search, Match, ReadRom, Function };
+    enum class RomState { Idle, Command, Search, Match, Function };
     enum class FunctionMode { Listen, Send, Hold };
 
     void Select();
@@ -55,10 +54,8 @@ private:
     bool FunctionSlot(bool masterBit);
 
     uint64_t m_Rom;
-    bool m_AbsentAfterSearch;
-    bool m_Gone = false;
     RomState m_State = RomState::Idle;
-    int m_Index = 0;        // bit of the ROM command byte, or ROM bit during search/match/read
+    int m_Index = 0;        // bit of the ROM command byte, or ROM bit during search/match
     int m_SearchStep = 0;   // 0 = send the bit, 1 = send its complement, 2 = take the direction
     uint8_t m_Byte = 0;
 
