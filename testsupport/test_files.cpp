@@ -60,4 +60,21 @@ std::string BuiltProgram(std::string_view name)
     return path;
 }
 
+ProcessResult CaptureStreams(const std::function<int(FILE* out, FILE* err)>& run)
+{
+    ProcessResult r;
+    FILE* streams[2] = {std::tmpfile(), std::tmpfile()};
+    if (!streams[0] || !streams[1])
+        throw std::runtime_error("cannot make temporary files");
+    r.status = run(streams[0], streams[1]);
+    for (int i = 0; i < 2; ++i) {
+        std::rewind(streams[i]);
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, streams[i])) > 0;)
+            (i ? r.err : r.out).append(buffer, n);
+        std::fclose(streams[i]);
+    }
+    return r;
+}
+
 }  // namespace qbxtest

@@ -3,6 +3,7 @@
 // Test-only; no dependency beyond the standard library and the system (POSIX or Windows).
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -89,6 +90,9 @@ inline constexpr bool kTerminalForStderr = true;
 
 // Runs program with the options and waits for it (killing it after the time limit).
 ProcessResult RunProcess(const std::string& program, const ProcessOptions& options);
+
+// Runs a tool's entry point in this process with its two streams captured.
+ProcessResult CaptureStreams(const std::function<int(FILE* out, FILE* err)>& run);
 
 // The system's words for a file that is not there and for a folder that is not there (POSIX has
 // one text for both, Windows one each).

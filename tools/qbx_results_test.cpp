@@ -65,17 +65,7 @@ protected:
     ProcessResult Run(std::vector<std::string> args)
     {
         args.insert(args.begin(), {"--db", m_Db});
-        ProcessResult r;
-        FILE* streams[2] = {std::tmpfile(), std::tmpfile()};
-        r.status = RunQbxResults(args, streams[0], streams[1]);
-        for (int i = 0; i < 2; ++i) {
-            std::rewind(streams[i]);
-            char buffer[4096];
-            for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, streams[i])) > 0;)
-                (i ? r.err : r.out).append(buffer, n);
-            std::fclose(streams[i]);
-        }
-        return r;
+        return CaptureStreams([&](FILE* out, FILE* err) { return RunQbxResults(args, out, err); });
     }
 
     TempDir m_Dir;

@@ -39,17 +39,7 @@ std::string BoardFile(const std::string& nets, int fpgas = 8, const std::string&
 // RunQbxVectors in this process, with both streams captured.
 qbxtest::ProcessResult Vectors(const std::vector<std::string>& args)
 {
-    qbxtest::ProcessResult r;
-    FILE* streams[2] = {std::tmpfile(), std::tmpfile()};
-    r.status = RunQbxVectors(args, streams[0], streams[1]);
-    for (int i = 0; i < 2; ++i) {
-        std::rewind(streams[i]);
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, streams[i])) > 0;)
-            (i ? r.err : r.out).append(buffer, n);
-        std::fclose(streams[i]);
-    }
-    return r;
+    return qbxtest::CaptureStreams([&](FILE* out, FILE* err) { return RunQbxVectors(args, out, err); });
 }
 
 // The example board's nets, checked, and the vector file the tool makes of them.

@@ -1,6 +1,5 @@
 #include "datahash.h"
 
-#include <cstdio>
 
 #include <openssl/evp.h>
 
@@ -36,8 +35,6 @@ bool CDataHash::AddString(std::string_view text)
     return EVP_DigestUpdate(m_Hash.get(), text.data(), text.size()) == 1;
 }
 
-bool CDataHash::AddSalt() { return AddString(std::string_view(HASH_SALT, HASH_SALT_LENGTH)); }
-
 bool CDataHash::GetValue(std::vector<uint8_t>& value)
 {
     if (!HasProvider() || !HasHash())
@@ -56,18 +53,4 @@ bool CDataHash::GetValue(std::vector<uint8_t>& value)
     // The digest is consumed whatever the outcome; the algorithm stays.
     m_Hash.reset();
     return ok;
-}
-
-bool CDataHash::GetHexString(std::string& text)
-{
-    std::vector<uint8_t> value;
-    if (!GetValue(value))
-        return false;
-    text.clear();
-    for (uint8_t byte : value) {
-        char hex[3];
-        std::snprintf(hex, sizeof hex, "%02X", byte);
-        text += hex;
-    }
-    return true;
 }

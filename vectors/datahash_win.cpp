@@ -7,7 +7,6 @@
 #include <wincrypt.h>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -69,8 +68,6 @@ bool CDataHash::AddString(std::string_view text)
     return true;
 }
 
-bool CDataHash::AddSalt() { return AddString(std::string_view(HASH_SALT, HASH_SALT_LENGTH)); }
-
 bool CDataHash::GetValue(std::vector<uint8_t>& value)
 {
     if (!HasProvider() || !HasHash())
@@ -91,18 +88,4 @@ bool CDataHash::GetValue(std::vector<uint8_t>& value)
     // The hash object is consumed whatever the outcome; the provider stays.
     m_Hash.Reset();
     return ok;
-}
-
-bool CDataHash::GetHexString(std::string& text)
-{
-    std::vector<uint8_t> value;
-    if (!GetValue(value))
-        return false;
-    text.clear();
-    for (uint8_t byte : value) {
-        char hex[3];
-        std::snprintf(hex, sizeof hex, "%02X", byte);
-        text += hex;
-    }
-    return true;
 }
