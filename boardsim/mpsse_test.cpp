@@ -11,9 +11,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Levels = std::vector<int>;
 
-// A JTAG-like device on the pins: on each rising TCK edge it records TDI and TMS; on each falling
-// edge it puts the next bit of `tdo` on TDO/DI (1 when the list is used up). With `pulses` set
-// it also takes data shifts through the Pulses shortcut, with the same behaviour.
+// A JTAG-like device: records TDI and TMS at each rising TCK edge, puts the next bit of `tdo` (then
+// 1) on TDO at each falling edge; with `pulses` set it takes data shifts through the Pulses shortcut.
 class RecordingTarget : public CPinTarget {
 public:
     explicit RecordingTarget(bool pulses = false) : m_UsePulses(pulses) {}
@@ -55,8 +54,8 @@ private:
     Levels Pick(int which) const
     {
         Levels v;
-        for (const auto& e : rises)
-            v.push_back(which ? e.second : e.first);
+        for (const auto& [tdi, tms] : rises)
+            v.push_back(which ? tms : tdi);
         return v;
     }
     void Fall()
@@ -113,8 +112,7 @@ TEST_F(MpsseTest, ModesAndPinCommands)
     EXPECT_EQ(Run({0x81}).size(), 1u);
 }
 
-// Bit-7-clear opcodes seen answered as bad commands on the FT2232H (and only those), and the
-// commands of the high range the engine knows.
+// The bit-7-clear opcodes an FT2232H answers as bad commands, and the high-range commands it knows.
 TEST_F(MpsseTest, BadOpcodesAnswerFaAndConsumeOnlyThemselves)
 {
     EXPECT_EQ(Run({0xAB, 0x81}), (Bytes{0xFA, 0xAB, 0xFF}));
@@ -135,8 +133,8 @@ TEST_F(MpsseTest, BadOpcodesAnswerFaAndConsumeOnlyThemselves)
         EXPECT_EQ(CMpsseEngine::IsBadOpcode(static_cast<uint8_t>(op)), bad.count(op) == 1) << std::hex << op;
 }
 
-// Runs a command stream written in pieces (cut at the given offsets) against a device with a fixed
-// TDO sequence; the replies, TDI/TMS at each rising edge and the pins' final latch.
+// A command stream written in pieces (cut at the offsets) to a device with a fixed TDO sequence:
+// the replies, TDI/TMS at each rising edge and the pins' final latch.
 auto RunStream(const Bytes& stream, const std::vector<size_t>& cuts, bool pulses = false)
 {
     RecordingTarget target(pulses);
@@ -156,8 +154,7 @@ auto RunStream(const Bytes& stream, const std::vector<size_t>& cuts, bool pulses
     return std::make_tuple(reply, target.rises, engine.LowValue());
 }
 
-// The same command stream gives the same replies and the same pin activity however the host
-// splits it across writes.
+// The same replies and pin activity however the host splits a command stream across writes.
 TEST(Mpsse, CommandsSplitAtAnyByte)
 {
     const Bytes stream = {0x80, 0x08, 0x0B, 0x3B, 0x07, 0xA5, 0x39, 0x01, 0x00, 0x12, 0x34, 0x4B, 0x04, 0x9F,
@@ -272,9 +269,8 @@ TEST_F(MpsseTest, WaitsThatNeverEndStallTheEngine)
     EXPECT_EQ(Run({0x97, 0x81}).size(), 1u);
 }
 
-// Where the written bit changes relative to the pulse: set up before it when written on the edge
-// that ends the pulse, changed on the first edge otherwise (a device sampling there sees the old
-// level).
+// A bit written on the edge that ends the pulse is set up before it; else it changes on the first
+// edge, where a device sampling sees the old level.
 TEST_F(MpsseTest, WriteEdgeAgainstClockIdleLevel)
 {
     JtagPins(false);

@@ -26,20 +26,6 @@ Bytes RomBytes(uint64_t rom)
     return bytes;
 }
 
-// The check values of CRC-8/MAXIM and CRC-16/ARC, and the ROM layout.
-TEST(OneWire, CrcsAndRom)
-{
-    const Bytes check = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-    EXPECT_EQ(Crc8(check), 0xA1);
-    EXPECT_EQ(Crc16(check), 0xBB3D);
-    const uint64_t rom = MakeRom(0x10, 0x00080157A3B2, false);
-    EXPECT_EQ(rom & 0x00FFFFFFFFFFFFFF, 0x00080157A3B210u) << "family in byte 0, serial LSB first";
-    EXPECT_EQ(Crc8(RomBytes(rom)), 0);
-    const uint64_t bad = MakeRom(0x10, 0x00080157A3B2, true);
-    EXPECT_EQ(bad & 0x00FFFFFFFFFFFFFF, rom & 0x00FFFFFFFFFFFFFF);
-    EXPECT_NE(Crc8(RomBytes(bad)), 0);
-}
-
 class FixedDevice : public OneWireDevice {
 public:
     bool level = true, present = true, conducts = false;

@@ -51,8 +51,7 @@ struct ChannelB {
     CMpsseEngine engine{&wiring};
 };
 
-// The chain answers only on its address, while the board is powered and its JTAG switch
-// conducts; otherwise it sees no clock and TDO reads 1. A stuck TDO holds its level.
+// The chain answers on its address while powered and switched on; else TDO reads 1. A stuck TDO holds.
 TEST(Wiring, TheChainAnswersOnItsAddressWhilePoweredAndSwitchedOn)
 {
     struct Case {
@@ -76,8 +75,7 @@ TEST(Wiring, TheChainAnswersOnItsAddressWhilePoweredAndSwitchedOn)
     }
 }
 
-// Released address lines read high; the chain keeps its TAP state while the port talks to
-// another address, and no edge reaches it meanwhile.
+// Released address lines read high; no edge reaches the chain while another address is driven.
 TEST(Wiring, TheChainKeepsItsStateWhileAnotherAddressIsDriven)
 {
     ChannelB b(15);
@@ -89,8 +87,8 @@ TEST(Wiring, TheChainKeepsItsStateWhileAnotherAddressIsDriven)
     EXPECT_EQ(b.Run({0x3B, 0x07, 0x00}), (Bytes{0xCF}));
 }
 
-// Channel A: the board is powered while GPIOL3 is an output driven high; each rising edge after
-// the first brings the next board of the sequence, and after the last the socket stays empty.
+// Channel A: GPIOL3 driven high powers the board; each later rising edge brings the next board, and
+// after the last the socket stays empty.
 TEST(Wiring, BoardPowerIsGpiol3DrivenHighAndBringsTheNextBoard)
 {
     std::vector<std::unique_ptr<CSimBoard>> boards;

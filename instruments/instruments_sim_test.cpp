@@ -2,7 +2,6 @@
 // the bridge, the bus and the devices answer as the chips do.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <vector>
 
 #include "ds18s20.h"
@@ -17,19 +16,6 @@ using namespace qbxtest;
 using nlohmann::json;
 
 namespace {
-
-// The order a search finds devices in: 0 before 1 at the lowest ROM bit where they differ.
-std::vector<_ROMID> InSearchOrder(std::vector<_ROMID> roms)
-{
-    auto key = [](const _ROMID& rom) {
-        uint64_t reversed = 0;
-        for (int i = 0; i < 64; ++i)
-            reversed |= ((rom.Value() >> i) & 1) << (63 - i);
-        return reversed;
-    };
-    std::sort(roms.begin(), roms.end(), [&](const _ROMID& a, const _ROMID& b) { return key(a) < key(b); });
-    return roms;
-}
 
 json Thermometer(uint64_t serial, double celsius = 24.5)
 {
@@ -86,15 +72,15 @@ protected:
 
 TEST_F(OneWireSim, BusesOfNoneOneAndSeveralDevicesAreSearchedUntilABadRomCrc)
 {
+    // In search order (0 before 1 at the lowest ROM bit where two differ), listed on the bus otherwise.
+    const std::vector<_ROMID> roms = {
+        _ROMID::FromSerial(0x20, 0x00000C1D2E00), _ROMID::FromSerial(0x20, 0x00000C1D2E01),
+        _ROMID::FromSerial(0x10, 0x0000A0000000), _ROMID::FromSerial(0x10, 0x8000A0160602),
+        _ROMID::FromSerial(0x10, 0x0000A00B0301), _ROMID::FromSerial(0x10, 0x0000A0210903)};
     json devices = json::array();
-    std::vector<_ROMID> roms;
-    for (uint64_t serial : {0x0000A0000000ull, 0x0000A00B0301ull, 0x8000A0160602ull, 0x0000A0210903ull}) {
-        devices.push_back(Thermometer(serial));
-        roms.push_back(_ROMID::FromSerial(0x10, serial));
-    }
-    for (uint64_t serial : {0x00000C1D2E00ull, 0x00000C1D2E01ull}) {
-        devices.push_back(Converter(serial, {1.0, 3.3, 1.0, 1.0}));
-        roms.push_back(_ROMID::FromSerial(0x20, serial));
+    for (size_t i : {2, 4, 3, 5, 1, 0}) {
+        const uint64_t serial = roms[i].Value() >> 8 & 0xFFFFFFFFFFFF;
+        devices.push_back(i < 2 ? Converter(serial, {1.0, 3.3, 1.0, 1.0}) : Thermometer(serial));
     }
     // The last board: in search order (serial bits from the lowest) 2, then 1 with a bad CRC, then 3.
     json bad = Thermometer(1);
@@ -115,9 +101,9 @@ TEST_F(OneWireSim, BusesOfNoneOneAndSeveralDevicesAreSearchedUntilABadRomCrc)
 
     ASSERT_NO_FATAL_FAILURE(NextBoard());
     EXPECT_EQ(m_Master.EnumerateBus(), 6);
-    EXPECT_EQ(m_Master.m_Devices, InSearchOrder(roms));
+    EXPECT_EQ(m_Master.m_Devices, roms);
     EXPECT_EQ(m_Master.FindFamily(0x20, ids, 30), 2);
-    EXPECT_EQ(ids, InSearchOrder({roms.begin() + 4, roms.end()}));
+    EXPECT_EQ(ids, std::vector<_ROMID>(roms.begin(), roms.begin() + 2));
 
     ASSERT_NO_FATAL_FAILURE(NextBoard());
     EXPECT_EQ(m_Master.EnumerateBus(), 1);

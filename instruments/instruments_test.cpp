@@ -1,5 +1,5 @@
-// Pure logic of the instruments: CRCs, identities, the ROM search bookkeeping, the device list, the
-// temperature, voltage and supply formulas, the sensor slots.
+// Pure logic of the instruments: CRCs, identities, the ROM search, the device list, the voltage
+// formula, the sensor slots (temperatures: instruments_sim_test.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -70,13 +70,8 @@ TEST(Crc, MatchTheCheckValuesAndTheDevicesTransfers)
 {
     EXPECT_EQ(Crc8(kCheckText), 0xA1);
     EXPECT_EQ(Crc16(kCheckText), 0xBB3D);
-    // A DS18S20 scratchpad at power-up with its CRC byte: 0 over all nine bytes.
-    std::vector<uint8_t> scratchpad = {0xAA, 0x00, 0x4B, 0x46, 0xFF, 0xFF, 0x0C, 0x10, 0x87};
-    EXPECT_EQ(Crc8(scratchpad), 0);
-    scratchpad[3] ^= 0x10;
-    EXPECT_NE(Crc8(scratchpad), 0);
-    // What a DS2450 answers (the complement, low byte first): write memory 55 08 00 and data 00,
-    // then the next byte from its address 0x0009, data 01; read memory AA 00 00 and eight zeros.
+    // A DS2450's (complemented) answers: write memory 55 08 00 data 00, the next byte at 0x0009 data
+    // 01; read memory AA 00 00 and eight zeros.
     EXPECT_EQ(static_cast<uint16_t>(~Crc16(std::vector<uint8_t>{0x55, 0x08, 0x00, 0x00})), 0xF16F);
     EXPECT_EQ(static_cast<uint16_t>(~Crc16(0x0009, 0x01)), 0x39FE);
     EXPECT_EQ(static_cast<uint16_t>(~Crc16(std::vector<uint8_t>{0xAA, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})), 0x25DC);
@@ -155,19 +150,8 @@ TEST(OneWireMaster, FindFamilyCopiesUpToRoomFromTheListItHas)
               (std::vector<int>{0x30, 0x3A, 0x32}));
 }
 
-TEST(Formulas, TemperatureAndVoltages)
+TEST(Formulas, Voltages)
 {
-    // Scratchpad T, COUNT_REMAIN, COUNT_PER_C: 0x0032 with 12 and 16 is 25 - 0.25 + 4/16 = 25.0;
-    // 0xFFFF (-0.5) keeps its sign through the shift, so the result stays just below zero.
-    const uint8_t at25[9] = {0x32, 0x00, 0, 0, 0xFF, 0xFF, 0x0C, 0x10, 0};
-    const uint8_t minusHalf[9] = {0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0x04, 0x10, 0};
-    const uint8_t justBelow[9] = {0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0x01, 0x10, 0};
-    const uint8_t minus25[9] = {0xCE, 0xFF, 0, 0, 0xFF, 0xFF, 0x0C, 0x10, 0};
-    EXPECT_FLOAT_EQ(ScratchpadCelsius(at25), 25.0f);
-    EXPECT_FLOAT_EQ(ScratchpadCelsius(minusHalf), -0.5f);
-    EXPECT_FLOAT_EQ(ScratchpadCelsius(justBelow), -1.0f - 0.25f + 15.0f / 16.0f);
-    EXPECT_FLOAT_EQ(ScratchpadCelsius(minus25), -25.0f);
-
     EXPECT_NEAR(AdcVolts(0xFFFF, DS2450_WORD_INPUT), 65535.0 * 5.1 / 65536.0, 1e-5);
     EXPECT_FLOAT_EQ(AdcVolts(0x8000, DS2450_WORD_OUTPUT_ON), 2.55f);
     EXPECT_FLOAT_EQ(AdcVolts(0x8000, 0x0000), 1.275f);  // the 2.55 V range

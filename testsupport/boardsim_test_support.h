@@ -1,5 +1,4 @@
-// Helpers shared by the adapter-side tests: a small BSDL device written in the layout the reader
-// expects, and a driver that walks a JTAG chain through its TAP states.
+// Helpers of the simulator's tests: a small BSDL device, and a driver that walks a JTAG chain.
 #pragma once
 
 #include <cstdint>
@@ -25,13 +24,9 @@ public:
     bool JtagSwitchConducts() const override { return conducts; }
 };
 
-// A ten-cell device "TINY":
-//   cell 0 input  IN1  (pin A1)
-//   cell 1 output OUT1 (pin B2), control cell 2, disable 1
-//   cell 3 input  IO1  (pin C3), cell 4 output IO1, control cell 5, disable 1
-//   cell 6 input  IO2  (pin AA14), cell 7 output IO2, control cell 8, disable 0
-//   cell 9 internal
-// Port table order: IN1, OUT1, IO1, IO2, TDI, TDO, TMS, TCK.
+// A ten-cell device "TINY": IN1 (A1) input cell 0; OUT1 (B2) output 1, control 2 (disable 1);
+// IO1 (C3) input 3, output 4, control 5 (disable 1); IO2 (AA14) input 6, output 7, control 8
+// (disable 0); cell 9 internal. Ports in the order IN1, OUT1, IO1, IO2, TDI, TDO, TMS, TCK.
 inline std::string TinyBsdlText()
 {
     return "entity TINY is\n"
@@ -78,9 +73,9 @@ public:
             Clock(true, b != 0);
     }
     void Reset() { Tms({1, 1, 1, 1, 1}); }
-    void ToShiftDr() { Tms({0, 1, 0, 0}); }     // from Run-Test/Idle or Test-Logic-Reset
+    void ToShiftDr() { Tms({0, 1, 0, 0}); }  // from Run-Test/Idle or Test-Logic-Reset
     void ToShiftIr() { Tms({0, 1, 1, 0, 0}); }
-    void Update() { Tms({1, 0}); }               // Exit1 -> Update -> Run-Test/Idle
+    void Update() { Tms({1, 0}); }  // Exit1 -> Update -> Run-Test/Idle
 
     // Shifts `bits` (bit k = TDI on clock k) and returns TDO; TMS high on the last clock when `exit`.
     std::vector<bool> Shift(const std::vector<bool>& bits, bool exit)

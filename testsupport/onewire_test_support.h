@@ -1,8 +1,6 @@
-// Test helpers: a 1-Wire master at slot level, and a host driving the DS2482 byte by byte the way
-// the bus decoder does (Start, Address, Write/Read, ReadAck, Stop).
+// Test helpers: a 1-Wire master at slot level, and a host driving the DS2482 as the bus decoder does.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -45,8 +43,7 @@ struct SlotMaster {
 struct BridgeHost {
     I2cSlave& chip;
 
-    // One write transfer; stops at the first byte not acknowledged, as a master does.
-    // Returns the acknowledges: the address first, then each byte sent.
+    // One write transfer, stopping at the first byte not acknowledged; the address's and bytes' acks.
     std::vector<bool> Write(const std::vector<uint8_t>& bytes, uint8_t address = 0x30)
     {
         std::vector<bool> acks;
@@ -121,18 +118,5 @@ struct BridgeHost {
         return found;
     }
 };
-
-// ROMs in the order a zero-first search finds them: ascending in wire-bit order.
-inline std::vector<uint64_t> SearchOrder(std::vector<uint64_t> roms)
-{
-    auto reversed = [](uint64_t v) {
-        uint64_t r = 0;
-        for (int i = 0; i < 64; ++i)
-            r |= ((v >> i) & 1) << (63 - i);
-        return r;
-    };
-    std::sort(roms.begin(), roms.end(), [&](uint64_t a, uint64_t b) { return reversed(a) < reversed(b); });
-    return roms;
-}
 
 }  // namespace qbxsim::test

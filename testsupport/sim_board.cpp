@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <stdexcept>
 #include <system_error>
 #include <vector>
 
@@ -12,21 +10,10 @@ namespace qbxtest {
 
 namespace fs = std::filesystem;
 
-std::string ExampleBsdlPath()
-{
-    const std::string path = std::string(QBX_SOURCE_DIR) + "/examples/a3pe3000.bsd";
-    std::error_code error;
-    return fs::is_regular_file(path, error) ? path : std::string();
-}
-
 std::string WriteFallbackBsdl(const std::string& folder)
 {
     constexpr int kPorts = 808;  // three cells each: 2424
-    auto portName = [](int i) {
-        if (i == 0)
-            return std::string("LOCKPLL");
-        return "IO_" + std::to_string(i);
-    };
+    auto portName = [](int i) { return i == 0 ? std::string("LOCKPLL") : "IO_" + std::to_string(i); };
     auto pinName = [](int i) { return std::string(1, static_cast<char>('A' + i / 32)) + std::to_string(i % 32 + 1); };
 
     std::string text;
@@ -58,41 +45,28 @@ std::string WriteFallbackBsdl(const std::string& folder)
     text += "end A3PE3000;\r\n";
 
     const std::string path = folder + "/qbx_a3pe3000.bsd";
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text;
-    file.close();
-    if (!file)
-        throw std::runtime_error("cannot write " + path);
+    WriteFile(path, text);
     return path;
 }
 
 std::string BsdlForTests(const TempDir& dir)
 {
-    std::string example = ExampleBsdlPath();
-    return example.empty() ? WriteFallbackBsdl(dir.Path()) : example;
+    const std::string example = std::string(QBX_SOURCE_DIR) + "/examples/a3pe3000.bsd";
+    std::error_code error;
+    return fs::is_regular_file(example, error) ? example : WriteFallbackBsdl(dir.Path());
 }
 
 nlohmann::json HealthyBoard(const std::string& bsdlPath)
 {
     using nlohmann::json;
-    json idcodes = json::array();
-    for (int i = 0; i < 8; ++i)
-        idcodes.push_back(kHealthyIdCode);
     json board = {
-        {"name", "healthy"},
-        {"chain_address", 1},
-        {"idcodes", idcodes},
-        {"pull", 1},
-        {"nets", json::array()},
-        {"faults", json::array()},
+        {"name", "healthy"}, {"chain_address", 1}, {"idcodes", json(std::vector<std::string>(8, kHealthyIdCode))},
+        {"pull", 1}, {"nets", json::array()}, {"faults", json::array()},
         {"onewire",
          json::array({
              {{"type", "DS18S20"}, {"serial", "00080157A3B2"}, {"powered", true}, {"celsius", 24.5}},
              {{"type", "DS2450"}, {"serial", "0000000C1D2E"}, {"volts", {0.44, 3.30, 0.0, 1.80}}},
-             {{"type", "DS2450"},
-              {"serial", "0000000C1D2F"},
-              {"volts", {3.30, 3.32, 1.65, 3.30}},
-              {"jtag_switch", true}},
+             {{"type", "DS2450"}, {"serial", "0000000C1D2F"}, {"volts", {3.30, 3.32, 1.65, 3.30}}, {"jtag_switch", true}},
          })},
     };
     return json{
@@ -103,41 +77,25 @@ nlohmann::json HealthyBoard(const std::string& bsdlPath)
     };
 }
 
-nlohmann::json& FirstBoard(nlohmann::json& boardFile)
-{
-    return boardFile.at("boards").at(0);
-}
+nlohmann::json& FirstBoard(nlohmann::json& boardFile) { return boardFile.at("boards").at(0); }
 
 std::string WriteBoardFile(const TempDir& dir, nlohmann::json boardFile, std::string_view name)
 {
     if (!boardFile.contains("bsdl"))
         boardFile["bsdl"] = BsdlForTests(dir);
     const std::string path = dir.File(name);
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << boardFile.dump(2) << "\n";
-    file.close();
-    if (!file)
-        throw std::runtime_error("cannot write " + path);
+    WriteFile(path, boardFile.dump(2) + "\n");
     return path;
 }
 
-std::string SimulatorPath()
-{
-    return std::string(QBX_BIN_DIR) + "/" QBX_LIBRARY("qbxsim");
-}
+std::string SimulatorPath() { return std::string(QBX_BIN_DIR) + "/" QBX_LIBRARY("qbxsim"); }
 
 void UseSimulator(const std::string& boardFile, const std::string& statsFile, const std::string& traceFile)
 {
     setenv("USBWIRE_DRIVER", SimulatorPath().c_str(), 1);
     setenv("QBXSIM_BOARD", boardFile.c_str(), 1);
-    if (statsFile.empty())
-        unsetenv("QBXSIM_STATS");
-    else
-        setenv("QBXSIM_STATS", statsFile.c_str(), 1);
-    if (traceFile.empty())
-        unsetenv("QBXSIM_TRACE");
-    else
-        setenv("QBXSIM_TRACE", traceFile.c_str(), 1);
+    for (const auto& [name, value] : {std::pair{"QBXSIM_STATS", &statsFile}, {"QBXSIM_TRACE", &traceFile}})
+        value->empty() ? unsetenv(name) : setenv(name, value->c_str(), 1);
 }
 
 std::string SerialText(uint64_t serial)

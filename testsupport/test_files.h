@@ -1,6 +1,5 @@
-// Small helpers every test folder needs: a temporary folder, whole-file reads and writes, and
-// running a built program as a user would (arguments, standard input, environment, time limit).
-// Test-only; no dependency beyond the standard library and the system (POSIX or Windows).
+// Helpers every test folder needs: a temporary folder, whole-file reads and writes, and running a
+// built program as a user would (arguments, standard input, environment, time limit).
 #pragma once
 
 #include <cstdio>
@@ -12,8 +11,7 @@
 #include <string_view>
 #include <vector>
 
-// The file name of a shared library of this build: QBX_LIBRARY("qbxsim") is "libqbxsim.so", or
-// "qbxsim.dll" on Windows.
+// QBX_LIBRARY("qbxsim"): "libqbxsim.so", or "qbxsim.dll" on Windows.
 #ifdef _WIN32
 #define QBX_LIBRARY(name) name ".dll"
 #else
@@ -42,8 +40,7 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& Path() const { return m_Path; }
-    // Path of a file in the folder.
-    std::string File(std::string_view name) const;
+    std::string File(std::string_view name) const;  // path of a file in the folder
 
 private:
     std::string m_Path;
@@ -74,14 +71,12 @@ struct ProcessOptions {
     bool stderrOnTerminal = false;  // standard error on a pseudo-terminal (read back into err);
                                     // not on Windows (kTerminalForStderr)
     std::string workingDirectory;   // where the program starts; empty: here
-    // Asked every few milliseconds with the standard output so far and the seconds since the start;
-    // true kills the process with SIGKILL (result.signal then says so; on Windows it is ended
-    // with TerminateProcess and signal is 9 all the same).
+    // Asked every few milliseconds with the output so far and the seconds since the start; true kills
+    // the process (SIGKILL; TerminateProcess on Windows), and result.signal is 9.
     std::function<bool(const std::string& out, double seconds)> killWhen;
 };
 
-// Whether RunProcess can put standard error on a terminal: a pseudo-terminal on POSIX systems;
-// Windows has none to hand to a child process.
+// Whether RunProcess can put standard error on a (pseudo-)terminal: Windows has none for a child.
 #ifdef _WIN32
 inline constexpr bool kTerminalForStderr = false;
 #else
@@ -94,12 +89,11 @@ ProcessResult RunProcess(const std::string& program, const ProcessOptions& optio
 // Runs a tool's entry point in this process with its two streams captured.
 ProcessResult CaptureStreams(const std::function<int(FILE* out, FILE* err)>& run);
 
-// The system's words for a file that is not there and for a folder that is not there (POSIX has
-// one text for both, Windows one each).
+// The system's words for a file, and for a folder, that is not there.
 std::string MissingFileText();
 std::string MissingFolderText();
 
-// The device that takes and drops whatever is written to it.
+// The device that drops whatever is written to it.
 #ifdef _WIN32
 inline constexpr const char* kNullDevice = "NUL";
 #else

@@ -14,8 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -50,10 +48,9 @@ std::vector<std::string> Environment(const std::map<std::string, std::optional<s
         if (changes.find(name) == changes.end())
             env.push_back(std::move(text));
     }
-    for (const auto& [name, value] : changes) {
+    for (const auto& [name, value] : changes)
         if (value)
             env.push_back(name + "=" + *value);
-    }
     return env;
 }
 
@@ -76,13 +73,9 @@ TempDir::~TempDir()
     fs::remove_all(m_Path, error);
 }
 
-std::string TempDir::File(std::string_view name) const
-{
-    return m_Path + "/" + std::string(name);
-}
+std::string TempDir::File(std::string_view name) const { return m_Path + "/" + std::string(name); }
 
 std::string MissingFileText() { return std::strerror(ENOENT); }
-
 std::string MissingFolderText() { return std::strerror(ENOENT); }
 
 ProcessResult RunProcess(const std::string& program, const ProcessOptions& options)
@@ -104,18 +97,17 @@ ProcessResult RunProcess(const std::string& program, const ProcessOptions& optio
         terminal = ptsname(master.fd);
     }
 
-    std::vector<std::string> args;
-    args.push_back(program);
+    std::vector<std::string> args = {program};
     args.insert(args.end(), options.args.begin(), options.args.end());
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
     std::vector<std::string> env = Environment(options.env);
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    auto pointers = [](std::vector<std::string>& strings) {
+        std::vector<char*> list;
+        for (std::string& text : strings)
+            list.push_back(text.data());
+        list.push_back(nullptr);
+        return list;
+    };
+    std::vector<char*> argv = pointers(args), envp = pointers(env);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -159,16 +151,12 @@ ProcessResult RunProcess(const std::string& program, const ProcessOptions& optio
             result.err += "waitpid failed";
             return result;
         }
-        if (options.killWhen &&
-            options.killWhen(ReadFile(outPath), std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count())) {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const bool killed = options.killWhen && options.killWhen(ReadFile(outPath), seconds);
+        result.timedOut = !killed && std::chrono::steady_clock::now() > deadline;
+        if (killed || result.timedOut) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
-            break;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            result.timedOut = true;
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -30,10 +30,7 @@ UsbwireSpy* Record(const char* function, void* handle, std::initializer_list<int
     return g_ActiveSpy;
 }
 
-void* ActiveHandle()
-{
-    return g_ActiveSpy != nullptr ? g_ActiveSpy->Handle() : nullptr;
-}
+void* ActiveHandle() { return g_ActiveSpy != nullptr ? g_ActiveSpy->Handle() : nullptr; }
 }  // namespace
 
 UsbwireSpy::UsbwireSpy(Mode mode) : m_Mode(mode) { g_ActiveSpy = this; }

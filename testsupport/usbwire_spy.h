@@ -1,13 +1,7 @@
-// The stand-in for the fifteen usbwire functions, for tests and benchmarks of the scan and
-// instrument layers without an adapter. Link qbx_usbwire_spy instead of the usbwire library and
-// create one UsbwireSpy: every call is then answered through its hooks (by default at once:
-// writes succeed, reads and destinations give zeros) and, unless it is quiet, recorded into it, for
-// unit tests of what reaches the adapter (the exact call sequences the protocols fix, and the
-// paths that must not touch it at all). A quiet spy records nothing, for the benchmarks of the
-// layers' own CPU time. Without a spy the functions fail (opens give null, transfers -1 or 0).
-//
-// The one global here, the active spy, is a test seam: the C functions have no other way to find
-// the object.
+// The fifteen usbwire functions without an adapter, for tests and benchmarks of the scan and
+// instrument layers: link qbx_usbwire_spy instead of usbwire and create one UsbwireSpy, which answers
+// every call through its hooks and records it (unless quiet). Without a spy the functions fail.
+// The active spy is the one global: the C functions have no other way to find the object.
 #pragma once
 
 #include <cstdint>
@@ -25,16 +19,14 @@ public:
     UsbwireSpy(const UsbwireSpy&) = delete;
     UsbwireSpy& operator=(const UsbwireSpy&) = delete;
 
-    // What the opens return; the calls record only this handle, nothing else.
-    void* Handle() { return &m_Handle; }
+    void* Handle() { return &m_Handle; }  // what the opens return
 
     // Hooks; by default writes succeed, and reads and JTAG_Out destinations give zeros.
     std::function<int(const uint8_t* data, unsigned count)> i2cWrite;
     std::function<int(uint8_t* buffer, unsigned count)> i2cRead;
     std::function<int(unsigned count, const uint8_t* source, uint8_t* destination)> jtagOut;
 
-    // Every call: the function, its numeric arguments in decimal and the bytes handed over in
-    // hexadecimal ("I2C_Write 48 1 0 : B4", "JTAG_Out 0 8 1 : FF", "JTAG_Tms 6 5"); "?" after the
+    // Every call with its numbers and bytes: "I2C_Write 48 1 0 : B4", "JTAG_Tms 6 5"; "?" after the
     // function when it was given another handle than Handle().
     std::vector<std::string> calls;
 

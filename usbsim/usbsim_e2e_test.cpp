@@ -52,16 +52,13 @@ StationRun RunStation(Driver driver, const std::string& board, const TempDir& di
     options.args = {kExamples + "/a3pe3000.bsd", kExamples + "/interconnect.vec", output};
     options.input = input;
     // The boards' records go beside the output folder, whose files are compared byte for byte.
-    options.env = {{"QBXSIM_BOARD", board}, {"QBXSIM_STATS", dir.File("stats.json")}, {"QBXSIM_TRACE", std::nullopt},
-                   {"QBX_RESULTS", dir.File("results.db")}};
-    if (!trace.empty())
-        options.env["QBXSIM_TRACE"] = trace;
-    if (driver == Driver::Libftdi) {
-        options.env["USBWIRE_DRIVER"] = std::nullopt;  // the default: libd2xx-ftdi.so
+    using Value = std::optional<std::string>;
+    const bool libftdi = driver == Driver::Libftdi;  // the default driver, libd2xx-ftdi.so
+    options.env = {{"QBXSIM_BOARD", board}, {"QBXSIM_STATS", dir.File("stats.json")},
+                   {"QBXSIM_TRACE", trace.empty() ? Value() : trace}, {"QBX_RESULTS", dir.File("results.db")},
+                   {"USBWIRE_DRIVER", libftdi ? Value() : "libqbxsim.so"}};
+    if (libftdi)
         options.env["LD_LIBRARY_PATH"] = QBX_USBSIM_LIBRARY_DIR;
-    } else {
-        options.env["USBWIRE_DRIVER"] = "libqbxsim.so";
-    }
     std::filesystem::remove(dir.File("stats.json"));
     StationRun run;
     run.process = RunProcess(BuiltProgram("Test_QBX_FPGA"), options);

@@ -41,8 +41,7 @@ void Event(Device& d, const char* format, auto... args)
 
 bool Sda(const Device::I2c& bus) { return bus.master && bus.slave; }
 
-// What the slave puts on SDA for the coming clock: the bits of a byte it sends, its acknowledge
-// (unless scripted not to, or of an address not its own), low bits where it is scripted to jam.
+// What the slave puts on SDA for the coming clock: a bit it sends, its (scripted) acknowledge, a jam.
 bool SlaveDrive(const Device::I2c& bus)
 {
     const Driver& f = State();
@@ -108,8 +107,7 @@ void SetPin(Device& d, uint8_t pin, bool high)
     d.lowValue = static_cast<uint8_t>(high ? (d.lowValue | pin) : (d.lowValue & ~pin));
 }
 
-// One TCK clock. A data shift goes through the JTAG chain, which returns TDI jtagDelay clocks
-// later (1 until then).
+// One TCK clock; a data shift goes through the chain, which returns TDI jtagDelay clocks later.
 bool Clock(const Driver& f, Device& d, bool tdi, bool tms, bool shift = true)
 {
     bool tdo = shift && tdi;
@@ -180,15 +178,13 @@ void Execute(Device& d, const uint8_t* c)
     }
 }
 
-size_t CommandLength(uint8_t opcode)
+size_t CommandLength(uint8_t op)
 {
-    switch (opcode) {
-    case kSetLowByte: case kSetHighByte: case kSetClockDivisor:
-    case kBitsOutLsb: case kBitsInOutLsb: case kBitsInOutMsbFalling: case kTmsBitsOut:
-        return 3;
-    default:
-        return 1;
-    }
+    for (uint8_t three :
+         {kSetLowByte, kSetHighByte, kSetClockDivisor, kBitsOutLsb, kBitsInOutLsb, kBitsInOutMsbFalling, kTmsBitsOut})
+        if (op == three)
+            return 3;
+    return 1;
 }
 
 void Feed(Device& d, const uint8_t* bytes, size_t count)
@@ -274,13 +270,8 @@ Device& Driver::AddDevice(const std::string& description, const std::string& ser
 
 void Driver::ClearLogs()
 {
-    for (Device& d : devices) {
-        d.settings.clear();
-        d.written.clear();
-        d.writeSizes.clear();
-        d.clocks.clear();
-        d.trace.clear();
-    }
+    for (Device& d : devices)
+        d.settings.clear(), d.written.clear(), d.writeSizes.clear(), d.clocks.clear(), d.trace.clear();
 }
 
 }  // namespace fake

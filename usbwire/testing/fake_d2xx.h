@@ -1,19 +1,11 @@
-// libd2xx-fake.so: a scripted D2XX driver for the tests and benchmarks of usbwire. usbwire loads it
-// through USBWIRE_DRIVER; the tests link it as well, so both reach the same instance, which the
-// tests script and read through fake::Fake(). One thread at a time.
-//
-// It lists devices (by default the two channels of one FT2232H, "FT2232H MiniModule A" and "... B",
-// serial numbers "QBX0001A" and "QBX0001B", Type 6), notes the settings and every byte written,
-// and once FT_SetBitMode selected MPSSE mode runs a small engine per channel, decoded on its own
-// from FTDI's description of the commands (AN_108):
-//   - an opcode it does not know is answered with the bad-command byte and the opcode;
-//   - it keeps the clock settings, which survive a close, as another program may leave them;
-//   - pin writes and MSB-first bit shifts drive SCL/SDA of an I2C bus with one slave whose bits
-//     are wired-AND with the master's: it acknowledges its address and written bytes unless
-//     scripted not to, sends scripted bytes when read, and can hold SDA low during a chosen byte;
-//   - LSB-first bit shifts go through a JTAG chain that returns TDI on TDO some clocks later
-//     (1 until then), TMS commands clock TMS; every TCK clock is logged;
-//   - the unused bits of a bit-read reply byte are 1, so a master must mask them.
+// libd2xx-fake.so: a scripted D2XX driver for the usbwire tests and benchmarks (one thread at a
+// time). usbwire loads it through USBWIRE_DRIVER and the tests link it too, so both reach the one
+// instance, scripted and read through fake::Fake(). It lists two FT2232H channels ("FT2232H
+// MiniModule A"/"B", serials "QBX0001A"/"B"), notes settings and bytes written, and in MPSSE mode
+// runs a small engine per channel: unknown opcodes get the bad-command reply; clock settings survive
+// a close; pin writes and MSB-first bit shifts drive an I2C bus with one scripted slave (wired-AND
+// SDA); LSB-first shifts go through a JTAG chain returning TDI some clocks later; the unused bits
+// of a bit-read reply are 1.
 #pragma once
 
 #include "d2xx.h"
@@ -36,17 +28,12 @@ struct Device {
     std::vector<uint8_t> written;    // every byte written, in order
     std::vector<size_t> writeSizes;  // the count asked of each FT_Write
     std::vector<uint8_t> clocks;     // one per TCK clock: bit 0 TDI, bit 1 TMS, bit 2 TDO
-    // I2C events: "S" START, "P" STOP, "30+" a byte from the master and the slave's acknowledge
-    // (+) or not (-), "r5A-" a byte from the slave and the master's acknowledge or not.
+    // I2C events: "S", "P", "30+" a master's byte and the slave's (n)ack, "r5A-" a slave's byte.
     std::string trace;
-
-    // The engine's settings and pins.
     uint16_t divisor = 0;
     bool divideBy5 = true, adaptive = false, threePhase = false, loopback = false;
     uint8_t lowValue = 0, lowDirection = 0, highValue = 0, highDirection = 0;
     double ClockHz() const;
-
-    // The engine's own state.
     std::vector<uint8_t> partial;  // a command split across writes
     std::deque<bool> delayLine;
     struct I2c {
@@ -60,7 +47,6 @@ struct Device {
 };
 
 struct Driver {
-    // Scripting.
     bool mute = false;         // the engine sends no reply byte at all
     bool quiet = false;        // nothing is logged (benchmarks)
     unsigned syncIgnore = 0;   // the first unknown opcodes get no answer (a slow start of the engine)
@@ -73,18 +59,13 @@ struct Driver {
     int jamIndex = -1;         // the slave holds SDA low during the data bits of this byte
     std::vector<uint8_t> readData;  // bytes the slave sends when read, in turn (then 0xFF)
     // After skip calls of the function (e.g. "FT_Write") its next call returns status.
-    void FailCall(const std::string& function, unsigned skip, FT_STATUS status)
-    {
-        fails.push_back({function, skip, status});
-    }
+    void FailCall(const std::string& function, unsigned skip, FT_STATUS status) { fails.push_back({function, skip, status}); }
 
     std::deque<Device> devices;
 
-    // Back to the two default devices, no scripting, empty logs.
-    void Reset();
+    void Reset();  // back to the two default devices, no scripting, empty logs
     Device& AddDevice(const std::string& description, const std::string& serial, unsigned type);
-    // Empties the settings, bytes written, clocks and traces.
-    void ClearLogs();
+    void ClearLogs();  // empties settings, bytes written, clocks and traces
 
     struct Fail {
         std::string function;
