@@ -12,9 +12,7 @@
 
 namespace {
 
-// Everything read, as text: each port as "name,dir,pin,in,out,ctrl,safe,disable", then "|", the
-// boundary length, both images in hexadecimal (byte 0 first) and the letters of the sections not
-// found (Ports, pin Map, Length, Register).
+// Everything read: ports "name,dir,pin,in,out,ctrl,safe,disable", "|", length, both images, missing sections.
 std::string Summary(const _BSDLDATA& d)
 {
     std::string s;

@@ -64,9 +64,7 @@ std::string RandomPattern(std::mt19937& rng, int depth = 0)
 
 }  // namespace
 
-// Random patterns of the language and random bytes, on texts of line-end characters, blanks and
-// dashes, and the readers' patterns: one matcher per pattern for all its texts, so that a shortcut
-// kept from an earlier text would show.
+// Random patterns and bytes on texts of line ends, blanks and dashes: one matcher per pattern for all its texts.
 TEST(PatternRandom, ShortcutsGiveTheResultsOfThePlainScan)
 {
     const char* readers[] = {"[ \t]*\\c[^-]+\\c-\\c[^ \t]+\\c[ \t]+\\c[0-1]+\\c", "<\\c(/|[^>])[^>]+\\c>",

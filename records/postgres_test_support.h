@@ -1,7 +1,5 @@
-// PostgreSQL for the recording tests. The test command's CTest fixture "postgres" starts a
-// throwaway server (scripts/throwaway-postgres.sh) and names its state folder in QBX_TEST_POSTGRES;
-// each test makes databases of its own on it. Tests that stop the server mid-run start a private
-// one.
+// PostgreSQL for the recording tests: the CTest fixture "postgres" names its server in QBX_TEST_POSTGRES;
+// each test makes its own databases there, and tests that stop the server start a private one.
 #pragma once
 
 #include <signal.h>

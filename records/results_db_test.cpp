@@ -1,7 +1,4 @@
-// The results database on SQLite and on PostgreSQL: records read back as written, each bench's
-// chain names every record changed or removed, a first-version database is migrated, records are
-// copied into another database once, files that are no results database are refused untouched,
-// and the production questions count right.
+// The results database on SQLite and PostgreSQL: read-back, chains, migration, copy, refused files, queries.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -1,7 +1,5 @@
-// What the chain operations hand to the adapter, checked against a recording stand-in for usbwire:
-// the sequences the protocol fixes (TMS patterns, shift lengths, modes, exit flags, the two-pass
-// data scan), the instruction classes the board's FPGAs do not have, and what the simulator cannot
-// produce (no channel, an unknown class, a chain that never ends its codes, a failed transfer).
+// What the chain operations hand to a recording stand-in for usbwire: the protocol's sequences, the
+// classes the FPGAs lack, and what the simulator cannot produce.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

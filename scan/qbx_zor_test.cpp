@@ -1,9 +1,5 @@
-// The board model without an adapter: how vector files bind to boundary cells, the refusals, the
-// truth table, the LOCKPLL pattern, the comparison of captured images and the chain it builds.
-//
-// The BSDL file is the test-support A3PE3000 shape: port i (0 = LOCKPLL, then IO_1, IO_2, ...) sits
-// on package pin <row i / 32><i % 32 + 1> and owns cells 3i (input), 3i + 1 (output) and 3i + 2
-// (control, 0 disables). So A12 is IO_11 with cells 33, 34, 35 and B5 is IO_36 with 108, 109, 110.
+// The board model without an adapter, on the fallback A3PE3000 BSDL: port i owns cells 3i (input),
+// 3i + 1 (output), 3i + 2 (control); A12 is IO_11 (cells 33-35), B5 is IO_36 (108-110).
 #include <gtest/gtest.h>
 
 #include <stdexcept>

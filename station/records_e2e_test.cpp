@@ -1,8 +1,5 @@
-// The built Test_QBX_FPGA recording boards, run against the board simulator as an operator runs it:
-// what a record holds, the diagnosis on the console, a station killed at many moments, databases
-// that cannot be used (not SQLite, a folder, a read-only or full disk), two stations on one
-// database, the stations of a line on one PostgreSQL server, a server that is down at start or
-// stops mid-run, and a vector file whose codes do not form nets.
+// The built Test_QBX_FPGA recording boards against the simulator: records, kills, unusable
+// databases, two stations, a PostgreSQL line, a server down at start or mid-run, codes that form no nets.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -24,33 +21,12 @@ using json = nlohmann::json;
 
 namespace {
 
-const std::string kExamples = std::string(QBX_SOURCE_DIR) + "/examples";
-const std::string kBsdl = kExamples + "/a3pe3000.bsd";
-const std::string kVectors = kExamples + "/interconnect.vec";
+const std::string kBsdl = ExamplesDir() + "/a3pe3000.bsd";
+const std::string kVectors = ExamplesDir() + "/interconnect.vec";
 const std::string kShortDiagnosis = "Diagnosis: short between net fpga 2 pin:LNK99 (L2) and net fpga 5 pin:LNK247 (V3)";
 
 // The example sequence (a board that passes, then one with nets 10 and 21 shorted), repeated.
-std::string SequenceFile(const TempDir& dir, int times)
-{
-    json file = json::parse(ReadFile(kExamples + "/boards/sequence.json"));
-    file["bsdl"] = kBsdl;
-    const json boards = file["boards"];
-    file["boards"] = json::array();
-    for (int i = 0; i < times; ++i)
-        for (const json& board : boards)
-            file["boards"].push_back(board);
-    WriteFile(dir.File("boards.json"), file.dump());
-    return dir.File("boards.json");
-}
-
-// Serial numbers first, first + 1, ... each with 0.5 A, then 0.
-std::string Input(uint32_t first, int boards)
-{
-    std::string input;
-    for (int i = 0; i < boards; ++i)
-        input += std::to_string(first + static_cast<uint32_t>(i)) + "\n0.5\n";
-    return input + "0\n";
-}
+std::string SequenceFile(const TempDir& dir, int times) { return ExampleBoards(dir, "sequence.json", times); }
 
 ProcessResult Station(const std::string& boards, const std::string& output, const std::string& input,
                       const std::optional<std::string>& results = std::nullopt, ProcessOptions options = {},
@@ -59,11 +35,8 @@ ProcessResult Station(const std::string& boards, const std::string& output, cons
     std::filesystem::create_directories(output);
     options.args = {kBsdl, vectors, output};
     options.input = input;
-    // The caller's QBX_BENCH stays; the rest is the test's.
-    options.env.merge(std::map<std::string, std::optional<std::string>>{
-        {"USBWIRE_DRIVER", SimulatorPath()}, {"QBXSIM_BOARD", boards}, {"QBXSIM_STATS", std::nullopt}, {"QBXSIM_TRACE", std::nullopt},
-        {"QBX_RESULTS", results}, {"QBX_BENCH", std::nullopt}});
-    return RunProcess(BuiltProgram("Test_QBX_FPGA"), options);
+    options.env["QBX_RESULTS"] = results;
+    return RunStation(boards, options);
 }
 
 std::vector<BoardRecord> Records(const std::string& path)
@@ -71,14 +44,6 @@ std::vector<BoardRecord> Records(const std::string& path)
     std::vector<BoardRecord> records;
     OpenResultsDb(path, false)->ForEachRecord({}, [&](const BoardRecord& r) { records.push_back(r); });
     return records;
-}
-
-size_t Count(const std::string& text, const std::string& what)
-{
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
 }
 
 // The text after "prefix" on the console, up to the line end.
@@ -149,17 +114,15 @@ TEST(StationRecords, EveryBoardIsRecordedWithWhatItShowedAndTheDiagnosisStaysOnT
     EXPECT_THAT(listed.out, ::testing::ContainsRegex("ENDED.*\n.*FAIL .* short between.*\n.*PASS"));
 }
 
-// SIGKILL at moments spread over a run and right after the lines around a board's end: the
-// database is always sound and its chain whole, every board whose result box showed is recorded,
-// and at most the board in progress is not.
+// SIGKILL at many moments: the chain stays whole and at most the board in progress is lost.
 TEST(StationRecords, AStationKilledAtAnyMomentLosesAtMostTheBoardInProgress)
 {
     TempDir dir;
     const std::string boards = SequenceFile(dir, 2);  // pass, fail, pass, fail
     const std::string db = dir.File("shared.db");
     constexpr int kBoards = 3;
-    const ProcessResult whole = Station(boards, dir.File("whole"), Input(1, kBoards), db);
-    ASSERT_EQ(Count(whole.out, "| Test Board "), 3u) << whole.out;
+    const ProcessResult whole = Station(boards, dir.File("whole"), OperatorInput(1, kBoards), db);
+    ASSERT_EQ(Occurrences(whole.out, "| Test Board "), 3u) << whole.out;
 
     std::vector<std::function<bool(const std::string&, double)>> kills;
     for (int k = 1; k <= 6; ++k)
@@ -173,12 +136,12 @@ TEST(StationRecords, AStationKilledAtAnyMomentLosesAtMostTheBoardInProgress)
         ProcessOptions options;
         options.killWhen = kills[run];
         const uint32_t first = 100 * static_cast<uint32_t>(run + 1);
-        const ProcessResult r = Station(boards, dir.File("run" + std::to_string(run)), Input(first, kBoards), db, options);
+        const ProcessResult r = Station(boards, dir.File("run" + std::to_string(run)), OperatorInput(first, kBoards), db, options);
         killed += r.signal == SIGKILL;
         if (r.signal != SIGKILL) {
             EXPECT_EQ(r.status, 0) << "a run that ended before its moment to be killed must end well";
         }
-        const size_t boxes = Count(r.out, "| Test Board ");
+        const size_t boxes = Occurrences(r.out, "| Test Board ");
 
         auto results = OpenResultsDb(db, true);  // checks the file's structure
         const ChainCheck check = results->Verify();
@@ -235,14 +198,14 @@ TEST(StationRecords, ADatabaseThatCannotBeUsedIsNamedAtEveryBoardAndTheStationGo
         const std::string path = c.make();
         const std::string before = std::filesystem::is_regular_file(path) ? ReadFile(path) : "";
         const std::string output = dir.File("out-" + std::to_string(&c - cases.data()));
-        const ProcessResult r = Station(boards, output, Input(21, 2), path);
+        const ProcessResult r = Station(boards, output, OperatorInput(21, 2), path);
         EXPECT_EQ(r.status, 0);
         const std::string line = After(r.out, "Results are not recorded: ");
         EXPECT_THAT(line, HasSubstr(path + ": "));
         EXPECT_THAT(line, HasSubstr(c.why));
-        EXPECT_EQ(Count(r.out, "Results are not recorded: " + line + "\r\n"), 3u) << "at start-up and at each board";
-        EXPECT_EQ(Count(r.out, "| Test Board SUCCESS"), 1u);
-        EXPECT_EQ(Count(r.out, kShortDiagnosis), 1u);
+        EXPECT_EQ(Occurrences(r.out, "Results are not recorded: " + line + "\r\n"), 3u) << "at start-up and at each board";
+        EXPECT_EQ(Occurrences(r.out, "| Test Board SUCCESS"), 1u);
+        EXPECT_EQ(Occurrences(r.out, kShortDiagnosis), 1u);
         EXPECT_TRUE(FileExists(output + "/QBX_21_" + After(r.out, "QBX 1 sensor id ") + ".txt"));
         EXPECT_THAT(ReadFile(output + "/error.txt"), HasSubstr("INTERCONNECT ERROR"));
         EXPECT_THAT(ReadFile(output + "/error.txt"), Not(HasSubstr("Diagnosis"))) << "the diagnosis is for the console only";
@@ -269,14 +232,14 @@ TEST(StationRecords, ADatabaseThatCannotBeUsedIsNamedAtEveryBoardAndTheStationGo
         }
         return false;
     };
-    const ProcessResult r = Station(boards, dir.File("out-full"), Input(31, 2), full, fill);
+    const ProcessResult r = Station(boards, dir.File("out-full"), OperatorInput(31, 2), full, fill);
     EXPECT_EQ(r.status, 0);
     EXPECT_THAT(r.out, HasSubstr("Results of board 31 not recorded: " + full + ": database or disk is full\r\n"));
     EXPECT_THAT(r.out, HasSubstr("Results of board 32 not recorded: "));
-    EXPECT_EQ(Count(r.out, "| Test Board SUCCESS"), 1u);
+    EXPECT_EQ(Occurrences(r.out, "| Test Board SUCCESS"), 1u);
     std::filesystem::remove(mount + "/filler");
     EXPECT_EQ(Records(full).size(), 1u);
-    const ProcessResult again = Station(boards, dir.File("out-again"), Input(41, 2), full);
+    const ProcessResult again = Station(boards, dir.File("out-again"), OperatorInput(41, 2), full);
     EXPECT_THAT(again.out, Not(HasSubstr("not recorded")));
     EXPECT_EQ(Records(full).size(), 3u);
     EXPECT_EQ(OpenResultsDb(full, false)->Verify().problems, std::vector<std::string>{});
@@ -288,7 +251,7 @@ TEST(StationRecords, TwoStationsRecordIntoOneDatabaseAndLoseNothing)
     TempDir dir;
     const std::string boards = SequenceFile(dir, 2), db = dir.File("line.db");
     auto station = [&](uint32_t first) {
-        return std::async(std::launch::async, [&, first] { return Station(boards, dir.File("out" + std::to_string(first)), Input(first, 4), db); });
+        return std::async(std::launch::async, [&, first] { return Station(boards, dir.File("out" + std::to_string(first)), OperatorInput(first, 4), db); });
     };
     auto a = station(100), b = station(200);
     const ProcessResult ra = a.get(), rb = b.get();
@@ -315,7 +278,7 @@ TEST(StationRecords, TheStationsOfALineRecordIntoOneServerAndTheReportCoversThem
         stations.push_back(std::async(std::launch::async, [&, bench] {
             ProcessOptions options;
             options.env["QBX_BENCH"] = "bench-" + std::to_string(bench);
-            return Station(boards, dir.File("out" + std::to_string(bench)), Input(100 * bench, 4), line.Uri(), options);
+            return Station(boards, dir.File("out" + std::to_string(bench)), OperatorInput(100 * bench, 4), line.Uri(), options);
         }));
     }
     for (auto& station : stations) {
@@ -344,9 +307,8 @@ TEST(StationRecords, TheStationsOfALineRecordIntoOneServerAndTheReportCoversThem
         EXPECT_THAT(html, HasSubstr(std::string("<tr><td>") + bench + "</td><td align=\"right\">2</td><td align=\"right\">2</td>"));
 }
 
-// The server stops after a run's first board, and is down when the next run starts and answers
-// again after its first board: each board goes to the server or to the fallback file and says
-// which, once; qbx-results copy then brings the fallback's boards over, once.
+// The server stops after a run's first board and is down at the next start: each board goes to the
+// server or the fallback file, once; qbx-results copy brings the fallback's boards over, once.
 TEST(StationRecords, AServerDownAtStartOrMidRunLosesNoBoardAndCopyBringsItsBoardsOver)
 {
     CPrivatePostgres server;
@@ -366,9 +328,9 @@ TEST(StationRecords, AServerDownAtStartOrMidRunLosesNoBoardAndCopyBringsItsBoard
     ProcessOptions options;
     options.env["QBX_BENCH"] = "bench-x";
     options.killWhen = afterFirstBoard([&] { return server.Halt(); });
-    const ProcessResult first = Station(boards, output, Input(1, 4), line.Target(), options);
+    const ProcessResult first = Station(boards, output, OperatorInput(1, 4), line.Target(), options);
     options.killWhen = afterFirstBoard([&] { return server.Resume(); });
-    const ProcessResult second = Station(boards, output, Input(11, 3), line.Target(), options);
+    const ProcessResult second = Station(boards, output, OperatorInput(11, 3), line.Target(), options);
 
     const std::string out = first.out + second.out;
     EXPECT_THAT(first.out, Not(HasSubstr("Results of board 1 ")));
@@ -378,8 +340,8 @@ TEST(StationRecords, AServerDownAtStartOrMidRunLosesNoBoardAndCopyBringsItsBoard
     EXPECT_THAT(second.out, Not(HasSubstr("Results of board 13 "))) << "recording goes back to the server once it answers";
     EXPECT_THAT(out, Not(HasSubstr("not recorded")));
     for (uint32_t serial : {1, 2, 3, 4, 11, 12, 13})
-        EXPECT_LE(Count(out, "Results of board " + std::to_string(serial) + " "), 1u);
-    const size_t fellBack = Count(out, "recorded in " + fallback + ": ");
+        EXPECT_LE(Occurrences(out, "Results of board " + std::to_string(serial) + " "), 1u);
+    const size_t fellBack = Occurrences(out, "recorded in " + fallback + ": ");
     ASSERT_EQ(Records(fallback).size(), fellBack);
     EXPECT_EQ(Records(line.Target()).size() + fellBack, 7u);
 
@@ -407,7 +369,7 @@ TEST(StationRecords, AVectorFileWhoseCodesFormNoNetsIsNamedAndItsFailuresShownUn
     text.replace(bits, 12, "010101010101");
     WriteFile(dir.File("hand.vec"), text);
     const std::string pin = text.substr(sensor, text.find(' ', sensor) - sensor);
-    const ProcessResult r = Station(SequenceFile(dir, 1), dir.File("out"), Input(51, 1), std::nullopt, {}, dir.File("hand.vec"));
+    const ProcessResult r = Station(SequenceFile(dir, 1), dir.File("out"), OperatorInput(51, 1), std::nullopt, {}, dir.File("hand.vec"));
     EXPECT_EQ(r.status, 0);
     EXPECT_THAT(r.out, HasSubstr("Net diagnosis: SENSOR lines whose values are no DRIVE line's (pins on no net): " + pin + "\r\n"));
     EXPECT_THAT(r.out, ::testing::ContainsRegex("Diagnosis: unexplained: fpga 1 pin:LNK48 \\([A-Z0-9]+\\) read wrong in vectors [0-9= ]+ "

@@ -56,11 +56,8 @@ struct TestNet {
     std::string bits;
 };
 
-// A board with nets across the chain and the vector file that tests them: N nets, L bits with
-// L = ceil(log2(N + 2)); net i carries the code i + 1 (most significant bit first) and then its
-// complement, so 2L vectors in the one group "NETS". Pins are taken from the BSDL file in table
-// order: every port with input, output and control cells and a package pin, except LOCKPLL. The
-// board file starts as one healthy board with these nets and no bridge busy reads.
+// A board with N nets across the chain and their vectors in group "NETS": net i carries the code
+// i + 1, then its complement, on usable pins of the BSDL table; no bridge busy reads.
 class StationScenario {
 public:
     explicit StationScenario(int nets, int receivers = 1)
@@ -136,12 +133,9 @@ public:
         ProcessOptions options;
         options.args = args;
         options.input = input;
-        options.env = {{"USBWIRE_DRIVER", SimulatorPath()}, {"QBXSIM_BOARD", WriteBoardFile(m_Dir, m_BoardFile)},
-                       {"QBXSIM_STATS", std::nullopt}, {"QBXSIM_TRACE", std::nullopt}};
+        options.env = env;
         options.stderrOnTerminal = stderrOnTerminal;
-        for (const auto& [name, value] : env)
-            options.env[name] = value;
-        return RunProcess(BuiltProgram("Test_QBX_FPGA"), options);
+        return RunStation(WriteBoardFile(m_Dir, m_BoardFile), options);
     }
 
     // The truth table the station writes for VectorText(): pins right-aligned, "_O" or "_I".
@@ -167,14 +161,6 @@ private:
     std::vector<TestNet> m_Nets;
     nlohmann::json m_BoardFile = HealthyBoard(m_Bsdl);
 };
-
-size_t Occurrences(const std::string& text, const std::string& what)
-{
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
-        ++count;
-    return count;
-}
 
 // The console as lines, without the prompts (which have no line end) but with their count.
 struct Console {
@@ -260,9 +246,7 @@ void ExpectCleanEnd(const ProcessResult& r)
     EXPECT_EQ(r.err, "");
 }
 
-// The vector errors of a board whose receivers read read(net, vector) (the same on all receivers
-// of a net): one line per wrong receiver, as the station orders them (vector, then FPGA; the faults
-// here make at most one compared pin of each FPGA read wrong).
+// The vector errors of a board whose receivers of net n read read(n, vector), in the station's order.
 std::string VectorErrors(const StationScenario& s, const std::function<int(size_t, int)>& read)
 {
     std::string text;
@@ -724,15 +708,14 @@ TEST(StationEndToEnd, TheDemoSequenceGivesTheStoredConsoleAndFilesByteForByte)
 {
     // examples/demo/ holds what scripts/demo.sh shows: the console of the run in out/demo and the
     // files it leaves. The run here starts in a folder of its own, so that every path matches.
-    const std::string examples = std::string(QBX_SOURCE_DIR) + "/examples";
+    const std::string examples = ExamplesDir();
     TempDir dir;
     std::filesystem::create_directories(dir.File("out/demo"));
     ProcessOptions options;
     options.args = {examples + "/a3pe3000.bsd", examples + "/interconnect.vec", "out/demo"};
     options.input = ReadFile(examples + "/operator-input.txt");
-    options.env = {{"USBWIRE_DRIVER", SimulatorPath()}, {"QBXSIM_BOARD", examples + "/boards/sequence.json"}, {"QBXSIM_STATS", std::nullopt}};
     options.workingDirectory = dir.Path();
-    const ProcessResult r = RunProcess(BuiltProgram("Test_QBX_FPGA"), options);
+    const ProcessResult r = RunStation(examples + "/boards/sequence.json", options);
     ExpectCleanEnd(r);
     // The same on every system, but for the separator the station puts before a file's name and,
     // in a build without the results database (Windows), the start-up line that says so.

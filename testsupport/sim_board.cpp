@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <system_error>
 #include <vector>
 
@@ -96,6 +97,41 @@ void UseSimulator(const std::string& boardFile, const std::string& statsFile, co
     setenv("QBXSIM_BOARD", boardFile.c_str(), 1);
     for (const auto& [name, value] : {std::pair{"QBXSIM_STATS", &statsFile}, {"QBXSIM_TRACE", &traceFile}})
         value->empty() ? unsetenv(name) : setenv(name, value->c_str(), 1);
+}
+
+std::string ExamplesDir() { return std::string(QBX_SOURCE_DIR) + "/examples"; }
+
+std::string ExampleBoards(const TempDir& dir, std::string_view name, int times, const nlohmann::json& adapter)
+{
+    using nlohmann::json;
+    json file = json::parse(ReadFile(ExamplesDir() + "/boards/" + std::string(name)));
+    file["bsdl"] = ExamplesDir() + "/a3pe3000.bsd";
+    const json boards = file["boards"];
+    file["boards"] = json::array();
+    for (int i = 0; i < times; ++i)
+        for (const json& board : boards)
+            file["boards"].push_back(board);
+    if (!adapter.is_null())
+        file["adapter"] = adapter;
+    const std::string path = dir.File(std::to_string(times) + "-" + std::to_string(std::hash<std::string>{}(adapter.dump())) + "-" + std::string(name));
+    WriteFile(path, file.dump());
+    return path;
+}
+
+std::string OperatorInput(uint32_t first, int boards)
+{
+    std::string input;
+    for (int i = 0; i < boards; ++i)
+        input += std::to_string(first + static_cast<uint32_t>(i)) + "\n0.5\n";
+    return input + "0\n";
+}
+
+ProcessResult RunStation(const std::string& boardFile, ProcessOptions options)
+{
+    options.env.merge(std::map<std::string, std::optional<std::string>>{
+        {"USBWIRE_DRIVER", SimulatorPath()}, {"QBXSIM_BOARD", boardFile}, {"QBXSIM_STATS", std::nullopt},
+        {"QBXSIM_TRACE", std::nullopt}, {"QBX_RESULTS", std::nullopt}, {"QBX_BENCH", std::nullopt}});
+    return RunProcess(BuiltProgram("Test_QBX_FPGA"), options);
 }
 
 std::string SerialText(uint64_t serial)

@@ -45,6 +45,20 @@ void UseSimulator(const std::string& boardFile, const std::string& statsFile = "
 // 0 when there are no such blocks.
 uint64_t WritesIntoFirstRun(const std::string& trace);
 
+// The source tree's examples folder: the example BSDL, vectors, board files and operator input.
+std::string ExamplesDir();
+
+// examples/boards/<name> with the example BSDL, its boards repeated times and, when given, these
+// "adapter" settings, written into dir (a file of its own for each name and adapter).
+std::string ExampleBoards(const TempDir& dir, std::string_view name, int times = 1, const nlohmann::json& adapter = nullptr);
+
+// Serial numbers first, first + 1, ... each with the current 0.5 A, then the serial 0 that ends.
+std::string OperatorInput(uint32_t first, int boards);
+
+// Runs the built Test_QBX_FPGA on the simulator with boardFile; options.env comes first, then no
+// simulator statistics, trace, results database or bench name unless it names them.
+ProcessResult RunStation(const std::string& boardFile, ProcessOptions options);
+
 // A 48-bit serial number as the board file writes it: 12 upper-case hexadecimal digits.
 std::string SerialText(uint64_t serial);
 

@@ -49,6 +49,14 @@ std::vector<std::string> CrLfLines(const std::string& text)
     return lines;
 }
 
+size_t Occurrences(std::string_view text, std::string_view what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string_view::npos; at = text.find(what, at + what.size()))
+        ++count;
+    return count;
+}
+
 std::string BuiltProgram(std::string_view name)
 {
     std::string path = std::string(QBX_BIN_DIR) + "/" + std::string(name);

@@ -53,6 +53,8 @@ void WriteFile(const std::string& path, std::string_view text);
 bool FileExists(const std::string& path);
 // Splits at "\r\n" (a trailing partial line is kept).
 std::vector<std::string> CrLfLines(const std::string& text);
+// How many times what occurs in text, without overlaps.
+size_t Occurrences(std::string_view text, std::string_view what);
 
 struct ProcessResult {
     int status = -1;         // exit status; -1 when the process did not exit normally

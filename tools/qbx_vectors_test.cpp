@@ -95,9 +95,7 @@ TEST(NetCodes, DistinctNeverConstantAndFollowedByTheirComplements)
     EXPECT_EQ(CodeBits(63), 7);
 }
 
-// The example file, read back through the station's reader: every net's driver in DRIVE, its
-// receivers in SENSOR, with the net's values. (That every single open, stuck net and short of the
-// example board then fails a vector is shown on the simulator: station/diagnosis_sim_test.cpp.)
+// The example file read back through the station's reader: drivers in DRIVE, receivers in SENSOR.
 TEST(ExampleVectors, ReadBackLineForLine)
 {
     ExampleBoard board;

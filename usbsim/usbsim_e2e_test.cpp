@@ -1,6 +1,5 @@
-// End to end on the real adapter's path: the built Test_QBX_FPGA with its default driver,
-// libd2xx-ftdi.so on Debian's libftdi1, whose libusb is the simulator's (LD_LIBRARY_PATH), run as an
-// operator would; compared with the same run on the D2XX-level simulator, libqbxsim.so.
+// The built Test_QBX_FPGA through libd2xx-ftdi.so on libftdi1 over the simulator's libusb, compared
+// with the same run on the D2XX-level simulator libqbxsim.so.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -19,7 +18,7 @@ using ::testing::Not;
 
 namespace {
 
-const std::string kExamples = std::string(QBX_SOURCE_DIR) + "/examples";
+const std::string kExamples = ExamplesDir();
 
 enum class Driver { Simulator, Libftdi };
 
@@ -29,51 +28,31 @@ struct StationRun {
     nlohmann::json stats;                      // the simulator's counters
 };
 
-// An example board file with the given "adapter" settings, written into dir.
-std::string BoardFile(const TempDir& dir, const std::string& example, const nlohmann::json& adapter)
-{
-    nlohmann::json board = nlohmann::json::parse(ReadFile(kExamples + "/boards/" + example));
-    board["bsdl"] = kExamples + "/a3pe3000.bsd";
-    board["adapter"] = adapter;
-    const std::string path = dir.File("board-" + std::to_string(std::hash<std::string>{}(adapter.dump())) + ".json");
-    WriteFile(path, board.dump());
-    return path;
-}
-
 // The station on the board file and vectors, into the same output folder every time (the console
 // names it), with the driver and libusb of the given path.
-StationRun RunStation(Driver driver, const std::string& board, const TempDir& dir, const std::string& input,
-               const std::string& trace = "")
+StationRun RunOn(Driver driver, const std::string& board, const TempDir& dir, const std::string& input,
+        const std::string& trace = "")
 {
     const std::string output = dir.File("out");
     std::filesystem::remove_all(output);
     std::filesystem::create_directories(output);
-    ProcessOptions options;
-    options.args = {kExamples + "/a3pe3000.bsd", kExamples + "/interconnect.vec", output};
-    options.input = input;
     // The boards' records go beside the output folder, whose files are compared byte for byte.
     using Value = std::optional<std::string>;
     const bool libftdi = driver == Driver::Libftdi;  // the default driver, libd2xx-ftdi.so
-    options.env = {{"QBXSIM_BOARD", board}, {"QBXSIM_STATS", dir.File("stats.json")},
-                   {"QBXSIM_TRACE", trace.empty() ? Value() : trace}, {"QBX_RESULTS", dir.File("results.db")},
-                   {"USBWIRE_DRIVER", libftdi ? Value() : "libqbxsim.so"}};
+    ProcessOptions options;
+    options.args = {kExamples + "/a3pe3000.bsd", kExamples + "/interconnect.vec", output};
+    options.input = input;
+    options.env = {{"QBXSIM_STATS", dir.File("stats.json")}, {"QBXSIM_TRACE", trace.empty() ? Value() : trace},
+                   {"QBX_RESULTS", dir.File("results.db")}, {"USBWIRE_DRIVER", libftdi ? Value() : "libqbxsim.so"}};
     if (libftdi)
         options.env["LD_LIBRARY_PATH"] = QBX_USBSIM_LIBRARY_DIR;
     std::filesystem::remove(dir.File("stats.json"));
     StationRun run;
-    run.process = RunProcess(BuiltProgram("Test_QBX_FPGA"), options);
+    run.process = RunStation(board, options);
     for (const auto& entry : std::filesystem::directory_iterator(output))
         run.files[entry.path().filename().string()] = ReadFile(entry.path().string());
     run.stats = nlohmann::json::parse(ReadFile(dir.File("stats.json")), nullptr, false);
     return run;
-}
-
-size_t Occurrences(const std::string& text, const std::string& what)
-{
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
-        ++count;
-    return count;
 }
 
 // The same console, files and end as the reference run.
@@ -92,7 +71,7 @@ TEST(UsbPathEndToEnd, TheDemoThroughLibftdiMatchesTheD2xxSimulatorByteForByte)
 {
     TempDir dir;
     const std::string input = ReadFile(kExamples + "/operator-input.txt");
-    const StationRun reference = RunStation(Driver::Simulator, BoardFile(dir, "sequence.json", {{"present", true}}), dir, input);
+    const StationRun reference = RunOn(Driver::Simulator, ExampleBoards(dir, "sequence.json", 1, {{"present", true}}), dir, input);
     ASSERT_EQ(Occurrences(reference.process.out, "| Test Board SUCCESS"), 1u) << reference.process.out;
     ASSERT_EQ(Occurrences(reference.process.out, "| Test Board FAIL"), 1u);
     ASSERT_EQ(reference.files.size(), 3u);  // error file, truth table, one report
@@ -107,7 +86,7 @@ TEST(UsbPathEndToEnd, TheDemoThroughLibftdiMatchesTheD2xxSimulatorByteForByte)
     };
     for (const auto& variant : variants) {
         SCOPED_TRACE(variant.adapter);
-        const StationRun run = RunStation(Driver::Libftdi, BoardFile(dir, "sequence.json", {{"usb", variant.usb}}), dir, input);
+        const StationRun run = RunOn(Driver::Libftdi, ExampleBoards(dir, "sequence.json", 1, {{"usb", variant.usb}}), dir, input);
         ExpectSameRun(run, reference);
         for (const char* channel : {"A", "B"}) {
             // Only the simulator's libusb counts USB transfers: it was the one under libftdi1.
@@ -144,7 +123,7 @@ TEST(UsbPathEndToEnd, AnAdapterThatCannotBeUsedGivesOneLineWhyAndTheOpenErrorBox
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.usb.dump());
-        const StationRun run = RunStation(Driver::Libftdi, BoardFile(dir, "healthy.json", {{"usb", c.usb}}), dir, "1\n0.5\n0\n");
+        const StationRun run = RunOn(Driver::Libftdi, ExampleBoards(dir, "healthy.json", 1, {{"usb", c.usb}}), dir, "1\n0.5\n0\n");
         EXPECT_FALSE(run.process.timedOut);
         EXPECT_EQ(run.process.status, 0);
         EXPECT_EQ(run.process.err, c.line + "\r\n");
@@ -158,16 +137,16 @@ TEST(UsbPathEndToEnd, AnAdapterThatCannotBeUsedGivesOneLineWhyAndTheOpenErrorBox
 TEST(UsbPathEndToEnd, AnAdapterUnpluggedMidRunFailsTheBoardAsTheD2xxSimulatorsDeadLinkDoes)
 {
     TempDir dir;
-    const std::string healthy = BoardFile(dir, "healthy.json", {{"present", true}});
+    const std::string healthy = ExampleBoards(dir, "healthy.json", 1, {{"present", true}});
     // Where the first interconnection run is, in writes (one bulk OUT each on this path), from the
     // trace of a passing run.
-    RunStation(Driver::Simulator, healthy, dir, "1\n0.5\n0\n", dir.File("trace.txt"));
+    RunOn(Driver::Simulator, healthy, dir, "1\n0.5\n0\n", dir.File("trace.txt"));
     const uint64_t insideTheRun = WritesIntoFirstRun(ReadFile(dir.File("trace.txt")));
     ASSERT_GT(insideTheRun, 100u);
 
-    const std::string unplugged = BoardFile(dir, "healthy.json", {{"fail_after_writes", insideTheRun}});
-    const StationRun reference = RunStation(Driver::Simulator, unplugged, dir, "1\n0.5\n0\n");
-    const StationRun run = RunStation(Driver::Libftdi, unplugged, dir, "1\n0.5\n0\n");
+    const std::string unplugged = ExampleBoards(dir, "healthy.json", 1, {{"fail_after_writes", insideTheRun}});
+    const StationRun reference = RunOn(Driver::Simulator, unplugged, dir, "1\n0.5\n0\n");
+    const StationRun run = RunOn(Driver::Libftdi, unplugged, dir, "1\n0.5\n0\n");
     ExpectSameRun(run, reference);
     EXPECT_THAT(CrLfLines(run.files.at("error.txt")).at(0),
                 ::testing::MatchesRegex("Vector [0-9]+ \\(abs=[0-9]+\\) INTERCONNECT ERROR JTAG transfer failed"));

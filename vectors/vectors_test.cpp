@@ -171,9 +171,7 @@ TEST_F(VectorFile, CutFilesAndRefusedLinesFailWithTheReasonAndOddLinesAreWarnedA
     EXPECT_EQ(g_BoardFail, 0);
 }
 
-// A line ends at LF, at CR LF, or at CR with the next byte dropped whatever it is; the digest
-// covers every byte of every line, a NUL and what follows it included, and no line end; the
-// patterns see a line up to its first NUL.
+// Lines end at LF, CR LF or CR (next byte dropped); the digest covers every byte but line ends.
 TEST_F(VectorFile, LineEndsNulBytesAndTheDigest)
 {
     struct {
