@@ -197,14 +197,14 @@ TEST_F(BoardModel, DollarNamesArePortsOtherNamesArePackagePins)
 
 TEST_F(BoardModel, ALineForADeviceOutsideTheChainIsRefusedAndTheFileFailsToLoad)
 {
-    EXPECT_EQ(LoadVectors("<GG>\r\nDRIVE:\r\n0-A12 01\r\n9-B5 10\r\n12-B6 1\r\n</GG>\r\n"), 0);
+    EXPECT_EQ(LoadVectors("<GG>\r\nDRIVE:\r\n0-A12 01\r\n8-B5 10\r\n12-B6 1\r\n</GG>\r\n"), 0);
     EXPECT_EQ(Reported(),
-              "Error device 9 of pin B5 not in the chain (0 to 7)\r\n"
+              "Error device 8 of pin B5 not in the chain (0 to 7)\r\n"
               "Error device 12 of pin B6 not in the chain (0 to 7)\r\n");
     EXPECT_EQ(m_Board.AddPinVector("G", SECTION_DRIVE, -1, "B7", "1"), 0);
     // The lines are still listed (the truth table shows them); no FPGA was touched by them.
     EXPECT_EQ(m_Board.VectorCount(), 2);
-    EXPECT_EQ(m_Board.TruthTable(), "0-A12_O 01\r\n9- B5_? --\r\n12- B6_? --\r\n");
+    EXPECT_EQ(m_Board.TruthTable(), "0-A12_O 01\r\n8- B5_? --\r\n12- B6_? --\r\n");
 }
 
 TEST_F(BoardModel, APinThatCannotHoldItsSectionsValuesIsRefusedOncePerLine)
