@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -68,19 +69,26 @@ std::string BuiltProgram(std::string_view name)
     return path;
 }
 
+// The streams are files of a temporary folder: std::tmpfile() on Windows makes its files in the
+// drive's root, where a test may not write.
 ProcessResult CaptureStreams(const std::function<int(FILE* out, FILE* err)>& run)
 {
-    ProcessResult r;
-    FILE* streams[2] = {std::tmpfile(), std::tmpfile()};
+    struct Close {
+        void operator()(FILE* file) const { std::fclose(file); }
+    };
+    const TempDir dir;
+    std::unique_ptr<FILE, Close> streams[2] = {std::unique_ptr<FILE, Close>(std::fopen(dir.File("out").c_str(), "w+b")),
+                                               std::unique_ptr<FILE, Close>(std::fopen(dir.File("err").c_str(), "w+b"))};
     if (!streams[0] || !streams[1])
-        throw std::runtime_error("cannot make temporary files");
-    r.status = run(streams[0], streams[1]);
+        throw std::runtime_error("cannot make the capture files in " + dir.Path());
+    ProcessResult r;
+    r.status = run(streams[0].get(), streams[1].get());
     for (int i = 0; i < 2; ++i) {
-        std::rewind(streams[i]);
+        std::rewind(streams[i].get());
         char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, streams[i])) > 0;)
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, streams[i].get())) > 0;)
             (i ? r.err : r.out).append(buffer, n);
-        std::fclose(streams[i]);
+        streams[i].reset();
     }
     return r;
 }
