@@ -75,17 +75,8 @@ void AppendBoard(benchmark::State& state, bool failing)
     std::filesystem::remove(path);
 }
 
-void BM_AppendPassingBoard(benchmark::State& state)
-{
-    AppendBoard(state, false);
-}
-BENCHMARK(BM_AppendPassingBoard)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_AppendFailingBoard(benchmark::State& state)
-{
-    AppendBoard(state, true);
-}
-BENCHMARK(BM_AppendFailingBoard)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(AppendBoard, passing, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(AppendBoard, failing, true)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 qbxtest::CPrivatePostgres& Server()
 {
@@ -110,17 +101,8 @@ void AppendBoardPostgres(benchmark::State& state, bool failing)
     }
 }
 
-void BM_AppendPassingBoardPostgres(benchmark::State& state)
-{
-    AppendBoardPostgres(state, false);
-}
-BENCHMARK(BM_AppendPassingBoardPostgres)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_AppendFailingBoardPostgres(benchmark::State& state)
-{
-    AppendBoardPostgres(state, true);
-}
-BENCHMARK(BM_AppendFailingBoardPostgres)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(AppendBoardPostgres, passing, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(AppendBoardPostgres, failing, true)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The station's recorder while the server is stopped or frozen: each iteration is one board.
 // connect_s: the recorder's first connection attempt (at the station's start-up).
@@ -152,17 +134,8 @@ void RecordWhileServerDown(benchmark::State& state, bool frozen)
         state.SkipWithError("the server cannot be started again");
 }
 
-void BM_RecordWhileServerStopped(benchmark::State& state)
-{
-    RecordWhileServerDown(state, false);
-}
-BENCHMARK(BM_RecordWhileServerStopped)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
-
-void BM_RecordWhileServerFrozen(benchmark::State& state)
-{
-    RecordWhileServerDown(state, true);
-}
-BENCHMARK(BM_RecordWhileServerFrozen)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+BENCHMARK_CAPTURE(RecordWhileServerDown, stopped, false)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+BENCHMARK_CAPTURE(RecordWhileServerDown, frozen, true)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
 }  // namespace
 

@@ -9,14 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 using qbxtest::BuiltProgram;
 
-// The shared object's symbols and its driver loading; on Windows usbwire_win_test.cpp checks the
-// DLL's export table and the loading of DLLs.
+// The shared object's symbols; the DLL's export table is checked by cmake/CheckDllExports.cmake.
 #ifndef _WIN32
 TEST(UsbwireExports, ExactlyTheFifteenFunctions)
 {
@@ -58,8 +59,6 @@ TEST(UsbwireLibrary, NullHandlesAreRefused)
 
 // ---- the driver, in separate processes ------------------------------------------------------------
 
-#ifndef _WIN32
-
 TEST(UsbwireDriverLoading, DriverByNameBesideTheLibraryByPathMissingOrIncomplete)
 {
     const struct {
@@ -68,6 +67,16 @@ TEST(UsbwireDriverLoading, DriverByNameBesideTheLibraryByPathMissingOrIncomplete
         const char* out;
         std::vector<std::string> error;  // what the one line on standard error names; empty: no line
     } cases[] = {
+#ifdef _WIN32
+        {"d2xx-fake.dll", "FT2232H MiniModule", "I2C 1 1 JTAG 1 1\n", {}},
+        {QBX_BIN_DIR "/d2xx-fake.dll", "FT2232H MiniModule", "I2C 1 1 JTAG 1 1\n", {}},
+        {"qbx-missing-driver.dll", "FT2232H MiniModule", "I2C 0 0 JTAG 0 0\n", {"\"qbx-missing-driver.dll\""}},
+        {"C:\\nonexistent\\folder\\d2xx.dll", "FT2232H MiniModule", "I2C 0 0 JTAG 0 0\n", {"C:\\nonexistent\\folder\\d2xx.dll"}},
+        // A DLL of Windows without the D2XX functions.
+        {"kernel32.dll", "FT2232H MiniModule", "I2C 0 0 JTAG 0 0\n", {"kernel32.dll", "FT_CreateDeviceInfoList"}},
+        // Unset: FTD2XX.dll, the adapter maker's driver, which this machine does not have.
+        {nullptr, "FT2232H MiniModule", "I2C 0 0 JTAG 0 0\n", {"\"FTD2XX.dll\""}},
+#else
         {"libd2xx-fake.so", "FT2232H MiniModule", "I2C 1 1 JTAG 1 1\n", {}},
         {QBX_BIN_DIR "/libd2xx-fake.so", "FT2232H MiniModule", "I2C 1 1 JTAG 1 1\n", {}},
         {"libqbx-missing-driver.so", "FT2232H MiniModule", "I2C 0 0 JTAG 0 0\n",
@@ -77,6 +86,7 @@ TEST(UsbwireDriverLoading, DriverByNameBesideTheLibraryByPathMissingOrIncomplete
         {"libz.so.1", "FT2232H MiniModule", "I2C 0 0 JTAG 0 0\n", {"libz.so.1", "FT_CreateDeviceInfoList"}},
         // Unset: the libftdi1 driver beside the library loads; there is just no such adapter.
         {nullptr, "QBX test: no such adapter", "I2C 0 0 JTAG 0 0\n", {}},
+#endif
     };
     for (const auto& c : cases) {
         std::string description = c.description;
@@ -97,4 +107,3 @@ TEST(UsbwireDriverLoading, DriverByNameBesideTheLibraryByPathMissingOrIncomplete
             EXPECT_NE(run.err.find(part), std::string::npos) << name << ": " << run.err;
     }
 }
-#endif  // _WIN32
